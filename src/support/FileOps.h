@@ -1,0 +1,41 @@
+// Operations on file names and files used by the update. None of them
+// prints or raises: each answers a Boolean or a string.
+#pragma once
+
+#include <string>
+
+#include "Platform.h"
+
+// The bytes that end an extension when scanning a name backwards.
+constexpr const char* ExtensionDelimiters = ".\\:/";
+
+// True when the first entry a directory search finds for Path (a pattern)
+// is not a directory.
+bool FileIsPresent(const std::string& Path);
+
+// Path with everything from its last dot replaced by Ext when no other
+// delimiter follows that dot; otherwise Path followed by Ext. A delimiter
+// byte that is the trail byte of a double-byte character does not count.
+std::string ReplaceExtension(const std::string& Path, const std::string& Ext,
+                             const Platform::TLeadBytes& LeadBytes);
+
+// The start of Path up to and including its last path delimiter; empty when
+// Path has no directory part.
+std::string ExtractDirectory(const std::string& Path, const Platform::TLeadBytes& LeadBytes);
+
+// Renames Source to Target; false when Target exists or the rename fails.
+bool MoveToName(const std::string& Source, const std::string& Target);
+
+// Makes Backup a name of the file at Path, which keeps its own name; where
+// the file system has no hard links, moves the file to Backup instead. False
+// when Backup exists (Path itself included) or neither can be done.
+bool KeepAsBackup(const std::string& Path, const std::string& Backup);
+
+// True when the file at Path may be replaced: not read-only, not a
+// directory, not held by another process.
+bool CanReplaceFile(const std::string& Path);
+
+// Creates a new, empty file with an unused name in Path's directory and,
+// on success, sets TempPath to its name. Returns 0 or the platform's error code.
+int CreateSiblingFile(const std::string& Path, std::string& TempPath,
+                      Platform::TFileState*& File);

@@ -1,0 +1,110 @@
+// The only OS-facing interface: one implementation file per platform.
+// Functions that can fail return 0 or the platform's error code (errno on
+// POSIX, GetLastError() on Windows). Nothing here prints or throws.
+#pragma once
+
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Platform {
+
+// Bytes that open a double-byte character in the system's code page.
+using TLeadBytes = std::bitset<256>;
+
+// Attribute bits of a directory entry.
+constexpr uint32_t AttrReadOnly = 0x01;
+constexpr uint32_t AttrHidden = 0x02;
+constexpr uint32_t AttrSystem = 0x04;
+constexpr uint32_t AttrVolumeLabel = 0x08;
+constexpr uint32_t AttrDirectory = 0x10;
+constexpr uint32_t AttrArchive = 0x20;
+
+// What FindNext returns once the directory holds no further entry.
+constexpr int NoMoreFiles = 18;
+
+// ---- Process
+
+// Called first: makes failures go to standard output, settles the lead bytes.
+void StartProcess(int ArgC, char** ArgV);
+// The command-line arguments after the program's name.
+std::vector<std::string> Arguments();
+// Bytes that start a switch.
+const char* SwitchChars();
+// Bytes that end a directory part of a path.
+const char* PathDelimiters();
+const TLeadBytes& LeadBytes();
+// Converts a fixed UTF-8 text of the program to the system's code page.
+std::string LocalText(const std::string& Utf8);
+// The file name (no directory) of the module holding Address, and the
+// module's base address; false when no loaded module holds it.
+bool ModuleOfAddress(const void* Address, std::string& FileName, uintptr_t& Base);
+std::string ProgramFileName();
+[[noreturn]] void Exit(int Code);
+
+// ---- Standard output
+
+enum class TOutputKind { Console, Stream };
+// Fails when the process has no usable standard output.
+int OpenStdOut(TOutputKind& Kind);
+// Writes all of Data or fails.
+int WriteStdOut(const char* Data, size_t Size);
+
+// ---- Files
+
+struct TFileState;
+enum class TReadable { RegularFile, FileOrPipe };
+
+// Opens an existing file for reading, sharing it with readers only. Anything
+// that is not a regular file (or a pipe, where allowed) is refused.
+int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
+// Reads the whole file; refuses one of more than MaxSize bytes. A file that
+// ends early delivers what it holds.
+int ReadAll(TFileState* File, size_t MaxSize, std::string& Text);
+// Creates a new file that must not exist yet, readable by its owner only;
+// never opens an existing file or follows a link.
+int CreateExclusive(const std::string& Path, TFileState*& File);
+// True when Code means that the name was already taken.
+bool IsNameTaken(int Code);
+int WriteAll(TFileState* File, const char* Data, size_t Size);
+// Gives File the permissions (and owner, where allowed) of the file at Model;
+// never wider than Model's.
+int CopyAccess(const std::string& Model, TFileState* File);
+// Waits until the file's content is on the disk.
+int FlushToDisk(TFileState* File);
+// Closes and releases File, also when the close reports an error.
+int CloseFile(TFileState* File);
+
+// Gives Source the name Target in one step, replacing Target.
+int RenameOver(const std::string& Source, const std::string& Target);
+// Makes the last change to the entries of Path's directory durable.
+int SyncDirectoryOf(const std::string& Path);
+// Renames; fails when Target exists (Source's own name included).
+int RenameNoReplace(const std::string& Source, const std::string& Target);
+// Gives the file a second name; fails when NewName exists.
+int LinkNoReplace(const std::string& Existing, const std::string& NewName);
+// True when Code means that the file system has no hard links.
+bool IsLinkUnsupported(int Code);
+int DeleteName(const std::string& Path);
+// True when Path names a file whose content may be replaced: not read-only,
+// not a directory, not held by another process.
+bool CanReplace(const std::string& Path);
+
+// ---- Directory search
+
+struct TSearchState;
+struct TFoundEntry {
+  std::string Name;
+  uint32_t Attributes = 0;
+};
+
+// Starts listing the entries that match Pattern (wildcards in its last
+// component). On failure no search is left open.
+int FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry);
+// NoMoreFiles at the normal end.
+int FindNext(TSearchState* State, TFoundEntry& Entry);
+void FindClose(TSearchState* State);
+
+}  // namespace Platform

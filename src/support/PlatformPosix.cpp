@@ -1,0 +1,305 @@
+// POSIX stand-in for the Win32 calls the tool is built on.
+#include "Platform.h"
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+
+#include "Wildcard.h"
+
+namespace Platform {
+
+namespace {
+
+std::vector<std::string> ProcessArguments;
+std::string ProgramName;
+
+std::string AfterLastSlash(const std::string& Path) {
+  return Path.substr(Path.rfind('/') + 1);
+}
+
+std::string DirectoryOf(const std::string& Path) {
+  size_t Slash = Path.rfind('/');
+  if (Slash == std::string::npos) return ".";
+  return Slash == 0 ? "/" : Path.substr(0, Slash);
+}
+
+// Attribute bits of an entry as the Windows listing would report them.
+uint32_t AttributesOf(const std::string& Name, const struct stat& Info) {
+  uint32_t Attributes = 0;
+  if (S_ISDIR(Info.st_mode))
+    Attributes |= AttrDirectory;
+  else if (S_ISREG(Info.st_mode))
+    Attributes |= AttrArchive;
+  else
+    Attributes |= AttrSystem;
+  if ((Info.st_mode & 0222) == 0) Attributes |= AttrReadOnly;
+  if (Name.size() > 0 && Name[0] == '.' && Name != "." && Name != "..")
+    Attributes |= AttrHidden;
+  return Attributes;
+}
+
+// Symbolic links are followed; one that leads nowhere is neither a file nor
+// a directory.
+uint32_t AttributesAt(const std::string& Path, const std::string& Name) {
+  struct stat Info;
+  if (stat(Path.c_str(), &Info) != 0 && lstat(Path.c_str(), &Info) != 0)
+    return AttrSystem;
+  return AttributesOf(Name, Info);
+}
+
+}  // namespace
+
+void StartProcess(int ArgC, char** ArgV) {
+  // A closed pipe must be a failed write, not the end of the process.
+  signal(SIGPIPE, SIG_IGN);
+  for (int I = 1; I < ArgC; ++I) ProcessArguments.emplace_back(ArgV[I]);
+  char Buffer[4096];
+  ssize_t Length = readlink("/proc/self/exe", Buffer, sizeof Buffer);
+  ProgramName = Length > 0 ? AfterLastSlash(std::string(Buffer, Length))
+                           : AfterLastSlash(ArgC > 0 ? ArgV[0] : "");
+}
+
+std::vector<std::string> Arguments() { return ProcessArguments; }
+
+const char* SwitchChars() { return "-"; }
+
+const char* PathDelimiters() { return "/"; }
+
+const TLeadBytes& LeadBytes() {
+  static const TLeadBytes None;
+  return None;
+}
+
+std::string LocalText(const std::string& Utf8) { return Utf8; }
+
+bool ModuleOfAddress(const void* Address, std::string& FileName, uintptr_t& Base) {
+  Dl_info Info, Own;
+  if (dladdr(Address, &Info) == 0 || Info.dli_fbase == nullptr) return false;
+  Base = reinterpret_cast<uintptr_t>(Info.dli_fbase);
+  bool InProgram = dladdr(reinterpret_cast<const void*>(&StartProcess), &Own) != 0 &&
+                   Own.dli_fbase == Info.dli_fbase;
+  FileName = InProgram || Info.dli_fname == nullptr ? ProgramName
+                                                    : AfterLastSlash(Info.dli_fname);
+  return true;
+}
+
+std::string ProgramFileName() { return ProgramName; }
+
+void Exit(int Code) { _exit(Code); }
+
+int OpenStdOut(TOutputKind& Kind) {
+  struct stat Info;
+  if (fstat(STDOUT_FILENO, &Info) != 0) return errno;
+  Kind = S_ISCHR(Info.st_mode) ? TOutputKind::Console : TOutputKind::Stream;
+  return 0;
+}
+
+int WriteStdOut(const char* Data, size_t Size) {
+  while (Size > 0) {
+    ssize_t Written = write(STDOUT_FILENO, Data, Size);
+    if (Written < 0 && errno == EINTR) continue;
+    if (Written <= 0) return Written < 0 ? errno : EIO;
+    Data += Written;
+    Size -= Written;
+  }
+  return 0;
+}
+
+struct TFileState {
+  int Descriptor;
+  bool Regular;
+};
+
+int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
+  // Non-blocking, so that opening a FIFO without a writer cannot hang.
+  int Descriptor = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (Descriptor < 0) return errno;
+  struct stat Info;
+  int Code = fstat(Descriptor, &Info) != 0 ? errno : 0;
+  bool Regular = Code == 0 && S_ISREG(Info.st_mode);
+  bool Pipe = Code == 0 && S_ISFIFO(Info.st_mode);
+  if (Code == 0 && !Regular && !(Pipe && Kinds == TReadable::FileOrPipe))
+    Code = S_ISDIR(Info.st_mode) ? EISDIR : EINVAL;
+  int Flags = Code == 0 ? fcntl(Descriptor, F_GETFL) : 0;
+  if (Code == 0 && (Flags < 0 || fcntl(Descriptor, F_SETFL, Flags & ~O_NONBLOCK) != 0))
+    Code = errno;
+  if (Code != 0) {
+    close(Descriptor);
+    return Code;
+  }
+  File = new TFileState{Descriptor, Regular};
+  return 0;
+}
+
+int ReadAll(TFileState* File, size_t MaxSize, std::string& Text) {
+  size_t Wanted = SIZE_MAX;
+  if (File->Regular) {
+    struct stat Info;
+    if (fstat(File->Descriptor, &Info) != 0) return errno;
+    if (static_cast<uintmax_t>(Info.st_size) > MaxSize) return EFBIG;
+    Wanted = static_cast<size_t>(Info.st_size);
+  }
+  Text.clear();
+  size_t Got = 0;
+  while (Got < Wanted) {
+    if (Text.size() == Got) {
+      if (Got == MaxSize) return EFBIG;
+      Text.resize(File->Regular ? Wanted : std::min(MaxSize, Got + (1u << 16)));
+    }
+    ssize_t Count = read(File->Descriptor, &Text[Got], Text.size() - Got);
+    if (Count < 0 && errno == EINTR) continue;
+    if (Count < 0) return errno;
+    if (Count == 0) break;
+    Got += static_cast<size_t>(Count);
+  }
+  Text.resize(Got);
+  return 0;
+}
+
+int CreateExclusive(const std::string& Path, TFileState*& File) {
+  int Descriptor =
+      open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (Descriptor < 0) return errno;
+  File = new TFileState{Descriptor, true};
+  return 0;
+}
+
+bool IsNameTaken(int Code) { return Code == EEXIST; }
+
+int WriteAll(TFileState* File, const char* Data, size_t Size) {
+  while (Size > 0) {
+    ssize_t Written = write(File->Descriptor, Data, Size);
+    if (Written < 0 && errno == EINTR) continue;
+    if (Written <= 0) return Written < 0 ? errno : EIO;
+    Data += Written;
+    Size -= static_cast<size_t>(Written);
+  }
+  return 0;
+}
+
+int CopyAccess(const std::string& Model, TFileState* File) {
+  struct stat Wanted, Now;
+  if (stat(Model.c_str(), &Wanted) != 0 || fstat(File->Descriptor, &Now) != 0) return errno;
+  mode_t Mode = Wanted.st_mode & 07777;
+  if (Wanted.st_uid != Now.st_uid || Wanted.st_gid != Now.st_gid) {
+    // Only root may give a file away; a group we cannot keep must not gain
+    // the original group's rights, so those (and the others') are dropped.
+    if (fchown(File->Descriptor, Wanted.st_uid, Wanted.st_gid) != 0 &&
+        fchown(File->Descriptor, static_cast<uid_t>(-1), Wanted.st_gid) != 0)
+      Mode &= 0700;
+  }
+  return fchmod(File->Descriptor, Mode) != 0 ? errno : 0;
+}
+
+int FlushToDisk(TFileState* File) {
+  // EINVAL: the file system has no way to flush; there is nothing to wait for.
+  return fsync(File->Descriptor) != 0 && errno != EINVAL ? errno : 0;
+}
+
+int CloseFile(TFileState* File) {
+  // Linux releases the descriptor even when close reports EINTR.
+  int Code = close(File->Descriptor) != 0 && errno != EINTR ? errno : 0;
+  delete File;
+  return Code;
+}
+
+int RenameOver(const std::string& Source, const std::string& Target) {
+  return rename(Source.c_str(), Target.c_str()) != 0 ? errno : 0;
+}
+
+int SyncDirectoryOf(const std::string& Path) {
+  // Without this a renamed entry may vanish after a power cut. A folder that
+  // may be written but not read cannot be opened for it: nothing to sync then.
+  int Directory = open(DirectoryOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Directory < 0) return errno == EACCES ? 0 : errno;
+  int Code = fsync(Directory) != 0 && errno != EINVAL ? errno : 0;
+  close(Directory);
+  return Code;
+}
+
+int RenameNoReplace(const std::string& Source, const std::string& Target) {
+  if (renameat2(AT_FDCWD, Source.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  // A file system without the flag: test, then rename.
+  struct stat Info;
+  if (lstat(Target.c_str(), &Info) == 0) return EEXIST;
+  return rename(Source.c_str(), Target.c_str()) != 0 ? errno : 0;
+}
+
+int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
+  return link(Existing.c_str(), NewName.c_str()) != 0 ? errno : 0;
+}
+
+bool IsLinkUnsupported(int Code) {
+  // EPERM also comes from protected hard links: renaming is then the only way.
+  return Code == EPERM || Code == EOPNOTSUPP || Code == ENOSYS || Code == EMLINK;
+}
+
+int DeleteName(const std::string& Path) { return unlink(Path.c_str()) != 0 ? errno : 0; }
+
+bool CanReplace(const std::string& Path) {
+  // Decided from the mode bits, so that root is refused too.
+  struct stat Info;
+  return stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) && (Info.st_mode & 0222) != 0;
+}
+
+struct TSearchState {
+  DIR* Directory;  // null for a pattern without wildcards: one entry only
+  std::string Folder;
+  std::string Pattern;
+};
+
+int FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry) {
+  size_t Slash = Pattern.rfind('/');
+  std::string Name = Pattern.substr(Slash == std::string::npos ? 0 : Slash + 1);
+  if (Name.empty()) return ENOENT;
+  if (!HasWildcard(Name)) {
+    struct stat Info;
+    if (stat(Pattern.c_str(), &Info) != 0) return errno;
+    State = new TSearchState{nullptr, "", ""};
+    Entry.Name = Name;
+    Entry.Attributes = AttributesOf(Name, Info);
+    return 0;
+  }
+  std::string Folder = Slash == std::string::npos ? "" : Pattern.substr(0, Slash + 1);
+  DIR* Directory = opendir(Folder.empty() ? "." : Folder.c_str());
+  if (Directory == nullptr) return errno;
+  State = new TSearchState{Directory, Folder, Name};
+  int Code = FindNext(State, Entry);
+  if (Code != 0) {
+    FindClose(State);
+    State = nullptr;
+    return Code == NoMoreFiles ? ENOENT : Code;
+  }
+  return 0;
+}
+
+int FindNext(TSearchState* State, TFoundEntry& Entry) {
+  if (State->Directory == nullptr) return NoMoreFiles;
+  for (;;) {
+    errno = 0;
+    struct dirent* Found = readdir(State->Directory);
+    if (Found == nullptr) return errno != 0 ? errno : NoMoreFiles;
+    if (!MatchesWildcard(Found->d_name, State->Pattern)) continue;
+    Entry.Name = Found->d_name;
+    Entry.Attributes = AttributesAt(State->Folder + Entry.Name, Entry.Name);
+    return 0;
+  }
+}
+
+void FindClose(TSearchState* State) {
+  if (State->Directory != nullptr) closedir(State->Directory);
+  delete State;
+}
+
+}  // namespace Platform
