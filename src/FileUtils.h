@@ -1,0 +1,29 @@
+// Wildcard listing of one directory, with an attribute filter.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "support/LineList.h"
+#include "support/Platform.h"
+
+// One directory search and its current entry.
+struct TSearchRec {
+  uint32_t EntryAttributes = 0;
+  std::string EntryName;
+  uint32_t ExcludedAttributes = 0;
+  Platform::TSearchState* SearchHandle = nullptr;  // null while no search is open
+};
+
+// 0 when Rec holds the first accepted entry; otherwise the platform's error
+// code, and no search is left open. Hidden, system, volume-label and
+// directory entries are skipped unless their bit is in Attributes.
+int SearchStart(const std::string& Spec, uint32_t Attributes, TSearchRec& Rec);
+// 0 when Rec holds the next accepted entry; Platform::NoMoreFiles at the end.
+int SearchNext(TSearchRec& Rec);
+// Closes the search if it is open.
+void SearchEnd(TSearchRec& Rec);
+
+// Appends the names of the accepted entries (without any directory part,
+// "." and ".." left out) to List. True when the listing ran to its normal end.
+bool GetFileList(const std::string& Spec, uint32_t Attributes, LineList& List);

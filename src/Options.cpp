@@ -1,0 +1,99 @@
+#include "Options.h"
+
+#include <string_view>
+
+#include "support/Platform.h"
+
+std::array<std::unique_ptr<TOption>, OptionCount> OptionTable;
+
+namespace {
+
+enum class TSwitchKind {
+  Flag,   // on; anything after the letter is ignored (-Quiet)
+  Value,  // on, with the rest of the argument as its value (-Flist.txt)
+  Sign,   // the third byte sets it: "+" on, "-" off, anything else nothing
+};
+
+struct TSwitch {
+  char Letter;
+  TOptionIndex Slot;
+  TSwitchKind Kind;
+};
+
+constexpr TSwitch Switches[] = {
+    {'Q', optQuiet, TSwitchKind::Flag},
+    {'F', optFileList, TSwitchKind::Value},
+    {'X', optBackupExt, TSwitchKind::Value},
+    {'B', optBackup, TSwitchKind::Sign},
+    {'E', optHaltOnErrors, TSwitchKind::Sign},
+};
+
+bool IsBlank(char Byte) { return static_cast<unsigned char>(Byte) <= 0x20; }
+
+// Text without the bytes up to 0x20 at either end.
+std::string Trim(std::string_view Text) {
+  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
+  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
+  return std::string(Text);
+}
+
+char UpperAscii(char Byte) { return Byte >= 'a' && Byte <= 'z' ? Byte - 'a' + 'A' : Byte; }
+
+// Applies the switch Argument names; false when it names none.
+bool ApplySwitch(const std::string& Argument) {
+  if (Argument.size() < 2) return false;
+  for (const TSwitch& Switch : Switches) {
+    if (Switch.Letter != UpperAscii(Argument[1])) continue;
+    TOption& Option = *OptionTable[Switch.Slot];
+    switch (Switch.Kind) {
+      case TSwitchKind::Flag:
+        Option.Enabled = true;
+        break;
+      case TSwitchKind::Value:
+        Option.Enabled = true;
+        Option.Value = Trim(std::string_view(Argument).substr(2));
+        break;
+      case TSwitchKind::Sign:
+        if (Argument.size() > 2 && (Argument[2] == '+' || Argument[2] == '-'))
+          Option.Enabled = Argument[2] == '+';
+        break;
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void CreateOptions() {
+  for (uint8_t Slot = 0; Slot < OptionCount; ++Slot)
+    OptionTable[Slot] = std::make_unique<TOption>(Slot);
+}
+
+void SetDefaultOptions() {
+  OptionTable[optBackupExt]->Enabled = true;
+  OptionTable[optBackupExt]->Value = DefaultBackupExt;
+  OptionTable[optBackup]->Enabled = true;
+}
+
+void FreeOptions() {
+  for (int Slot = OptionCount - 1; Slot >= 0; --Slot) OptionTable[Slot].reset();
+}
+
+bool ParseCommandLine() { return ParseArguments(Platform::Arguments()); }
+
+bool ParseArguments(const std::vector<std::string>& Arguments) {
+  bool Valid = true;
+  for (const std::string& Given : Arguments) {
+    std::string Argument = Trim(Given);
+    // Only blank bytes: no argument at all, like a lone pair of quotes.
+    if (Argument.empty()) continue;
+    if (std::string_view(Platform::SwitchChars()).find(Argument[0]) == std::string_view::npos) {
+      OptionTable[optFileSpec]->Value = Argument;
+      OptionTable[optFileSpec]->Enabled = true;
+    } else if (!ApplySwitch(Argument)) {
+      Valid = false;
+    }
+  }
+  return Valid && (OptionTable[optFileSpec]->Enabled || OptionTable[optFileList]->Enabled);
+}

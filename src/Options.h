@@ -1,0 +1,42 @@
+// The tool's whole configuration: six option slots, created with their
+// defaults at start-up and filled from the command line.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+enum TOptionIndex : uint8_t {
+  optFileSpec,
+  optQuiet,
+  optHaltOnErrors,
+  optFileList,
+  optBackup,
+  optBackupExt,
+  OptionCount
+};
+
+class TOption {
+ public:
+  explicit TOption(uint8_t Slot) : Index(Slot) {}
+
+  uint8_t Index;
+  bool Enabled = false;
+  std::string Value;
+};
+
+constexpr const char* DefaultBackupExt = "bak";
+
+extern std::array<std::unique_ptr<TOption>, OptionCount> OptionTable;
+
+void CreateOptions();
+void SetDefaultOptions();
+void FreeOptions();
+
+// Reads the process's arguments into the table: true means run, false means
+// show the help page (an unknown switch, or neither a file specification nor
+// a list file).
+bool ParseCommandLine();
+bool ParseArguments(const std::vector<std::string>& Arguments);
