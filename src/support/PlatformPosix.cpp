@@ -20,7 +20,7 @@ namespace Platform {
 namespace {
 
 std::vector<std::string> ProcessArguments;
-std::string ProgramName;
+std::string ProgramArgument;
 
 std::string AfterLastSlash(const std::string& Path) {
   return Path.substr(Path.rfind('/') + 1);
@@ -61,11 +61,8 @@ uint32_t AttributesAt(const std::string& Path, const std::string& Name) {
 void StartProcess(int ArgC, char** ArgV) {
   // A closed pipe must be a failed write, not the end of the process.
   signal(SIGPIPE, SIG_IGN);
+  if (ArgC > 0) ProgramArgument = ArgV[0];
   for (int I = 1; I < ArgC; ++I) ProcessArguments.emplace_back(ArgV[I]);
-  char Buffer[4096];
-  ssize_t Length = readlink("/proc/self/exe", Buffer, sizeof Buffer);
-  ProgramName = Length > 0 ? AfterLastSlash(std::string(Buffer, Length))
-                           : AfterLastSlash(ArgC > 0 ? ArgV[0] : "");
 }
 
 std::vector<std::string> Arguments() { return ProcessArguments; }
@@ -87,12 +84,16 @@ bool ModuleOfAddress(const void* Address, std::string& FileName, uintptr_t& Base
   Base = reinterpret_cast<uintptr_t>(Info.dli_fbase);
   bool InProgram = dladdr(reinterpret_cast<const void*>(&StartProcess), &Own) != 0 &&
                    Own.dli_fbase == Info.dli_fbase;
-  FileName = InProgram || Info.dli_fname == nullptr ? ProgramName
+  FileName = InProgram || Info.dli_fname == nullptr ? ProgramFileName()
                                                     : AfterLastSlash(Info.dli_fname);
   return true;
 }
 
-std::string ProgramFileName() { return ProgramName; }
+std::string ProgramFileName() {
+  char Buffer[4096];
+  ssize_t Length = readlink("/proc/self/exe", Buffer, sizeof Buffer);
+  return AfterLastSlash(Length > 0 ? std::string(Buffer, Length) : ProgramArgument);
+}
 
 void Exit(int Code) { _exit(Code); }
 
