@@ -31,12 +31,13 @@ void LocateCode(const void* Address, std::string& Module, std::string& Offset) {
   Offset = Digits;
 }
 
-void StopStartedModules() {
+// False when the output still buffered could not be written.
+bool StopStartedModules() {
   while (StartedModules > 0) {
     const TModule& Module = ProgramModules[--StartedModules];
     if (Module.Stop != nullptr) Module.Stop();
   }
-  CloseStdOut();
+  return CloseStdOut();
 }
 
 // The road of a failure that the report cannot serve: the modules still
@@ -109,7 +110,8 @@ void RunProcess(int ArgC, char** ArgV, const std::vector<TModule>& Modules, void
 
 void EndProcess(int Code) {
   try {
-    StopStartedModules();
+    // Output lost at the very end must not pass for a clean run.
+    if (!StopStartedModules() && Code == 0) Code = ExitUnhandledFailure;
   } catch (const Exception& Failure) {
     EndWithRuntimeError(RuntimeFailureObject, Failure.RaiseAddress);
   } catch (...) {

@@ -23,7 +23,8 @@ constexpr int ExitUnhandledFailure = 1;
                              void (*Entry)());
 
 // Stops the started modules in reverse order, the process support last
-// (buffered output is written out then), and exits with Code.
+// (buffered output is written out then), and exits with Code; with 1 instead
+// of 0 when that output could not be written.
 [[noreturn]] void EndProcess(int Code);
 
 // "Exception <class> dans le module <file> à <offset>." LF "<message>[.]",

@@ -63,7 +63,7 @@ void CheckStdOut() {
   if (int Code = TakeStdOutError()) Raise<EInOutError>(Code);
 }
 
-void CloseStdOut() {
+bool CloseStdOut() {
   if (State == TState::Open) FlushBuffer();
-  PendingError = 0;
+  return TakeStdOutError() == 0;
 }

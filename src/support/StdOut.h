@@ -11,5 +11,5 @@ void WriteStdOutLine(std::string_view Text);
 int TakeStdOutError();
 // Raises EInOutError when a write failed since the last check.
 void CheckStdOut();
-// Writes out what the buffer still holds; a failure of that write is ignored.
-void CloseStdOut();
+// Writes out what the buffer still holds. False when that write failed.
+bool CloseStdOut();
