@@ -1,0 +1,23 @@
+#!/bin/sh
+# Installs what the build and the tests need (Debian packages), then builds
+# and runs every test twice: as released, and under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+set -eu
+cd "$(dirname "$0")/.."
+
+missing=""
+need() { command -v "$1" >/dev/null 2>&1 || missing="$missing $2"; }
+need cmake cmake
+need ninja ninja-build
+need g++ g++
+need chattr e2fsprogs  # lets root make a folder read-only for the tests
+[ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
+if [ -n "$missing" ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends $missing
+fi
+
+cmake --workflow --preset linux
+cmake --workflow --preset linux-sanitize
