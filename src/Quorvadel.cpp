@@ -84,7 +84,7 @@ void BuildFileList(LineList& List) {
     // The wildcard's names replace those of the list file.
     List.Clear();
     GetFileList(Spec.Value, ListedAttributes, List);
-    // The search gives bare names: they are in the specification's folder.
+    // The search gives bare names: they are in the pattern's folder.
     std::string Folder = ExtractDirectory(Spec.Value, Platform::LeadBytes());
     if (!Folder.empty())
       for (int I = 0; I < List.Count(); ++I) List.Put(I, Folder + List.Get(I));

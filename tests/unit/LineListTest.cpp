@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <functional>
 
 #include "support/Failures.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -17,34 +13,6 @@ std::vector<std::string> Entries(const LineList& List) {
   for (int I = 0; I < List.Count(); ++I) Result.push_back(List.Get(I));
   return Result;
 }
-
-std::string ReadBytes(const fs::path& Path) {
-  std::ifstream In(Path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), {});
-}
-
-void WriteBytes(const fs::path& Path, const std::string& Bytes) {
-  std::ofstream(Path, std::ios::binary) << Bytes;
-}
-
-// A fresh, empty folder for one test, removed afterwards.
-class LineListFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Folder = fs::temp_directory_path() /
-             ("linelist-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(Folder);
-    fs::create_directories(Folder);
-  }
-  void TearDown() override { fs::remove_all(Folder); }
-  std::vector<std::string> FolderNames() const {
-    std::vector<std::string> Names;
-    for (const auto& Entry : fs::directory_iterator(Folder)) Names.push_back(Entry.path().filename().string());
-    std::sort(Names.begin(), Names.end());
-    return Names;
-  }
-  fs::path Folder;
-};
 
 }  // namespace
 
@@ -117,65 +85,4 @@ TEST(LineList, IndexOutOfRange) {
     }
   }
   EXPECT_EQ((std::vector<std::string>{"a", "b"}), Entries(List));
-}
-
-TEST_F(LineListFiles, LoadTellsWhetherNulHidAnything) {
-  struct {
-    const char* Name;
-    std::string Bytes;
-    bool Whole;
-    std::vector<std::string> Want;
-  } Rows[] = {
-      {"no NUL", "ID;P\r\nE", true, {"ID;P", "E"}},
-      {"NUL padding", std::string("ID;P\r\n\0\0\0", 9), true, {"ID;P"}},
-      {"bytes after a NUL", std::string("ID;P\r\n\0E\r\n", 10), false, {"ID;P"}},
-      {"empty file", "", true, {}},
-  };
-  for (const auto& Row : Rows) {
-    SCOPED_TRACE(Row.Name);
-    WriteBytes(Folder / "f.slk", Row.Bytes);
-    LineList List;
-    EXPECT_EQ(Row.Whole, List.LoadLines((Folder / "f.slk").string()));
-    EXPECT_EQ(Row.Want, Entries(List));
-  }
-}
-
-TEST_F(LineListFiles, LoadOfMissingFileKeepsEntries) {
-  LineList List;
-  List.Add("kept");
-  std::string Path = (Folder / "missing.slk").string();
-  try {
-    List.LoadLines(Path);
-    ADD_FAILURE() << "no failure raised";
-  } catch (const EFOpenError& Failure) {
-    EXPECT_EQ("Impossible d'ouvrir le fichier " + Path, Failure.Message);
-  }
-  EXPECT_EQ(std::vector<std::string>{"kept"}, Entries(List));
-}
-
-TEST_F(LineListFiles, SaveReplacesWholeFileAndLeavesNothingElse) {
-  std::string Path = (Folder / "a.slk").string();
-  WriteBytes(Path, std::string(100, 'x'));
-  LineList List;
-  List.Add("a");
-  List.Add("b");
-  List.SaveLines(Path, Path);
-  EXPECT_EQ("a\r\nb\r\n", ReadBytes(Path));
-  List.Clear();
-  List.SaveLines(Path, Path);
-  EXPECT_EQ("", ReadBytes(Path));
-  EXPECT_EQ(std::vector<std::string>{"a.slk"}, FolderNames());
-}
-
-TEST_F(LineListFiles, SaveIntoMissingFolderRaises) {
-  std::string Path = (Folder / "no" / "a.slk").string();
-  LineList List;
-  List.Add("a");
-  try {
-    List.SaveLines(Path, Path);
-    ADD_FAILURE() << "no failure raised";
-  } catch (const EFCreateError& Failure) {
-    EXPECT_EQ("Impossible de créer le fichier " + Path, Failure.Message);
-  }
-  EXPECT_TRUE(FolderNames().empty());
 }

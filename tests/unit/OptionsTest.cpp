@@ -2,49 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-#include <tuple>
-
 namespace {
 
-constexpr std::nullopt_t Off = std::nullopt;
-
-// The table after parsing, in a form that compares at a glance.
-struct TTable {
-  bool Run;
-  std::optional<std::string> FileSpec;
-  bool Quiet;
-  bool Halt;
-  std::optional<std::string> FileList;
-  bool Backup;
-  std::string BackupExt;
-
-  auto Fields() const { return std::tie(Run, FileSpec, Quiet, Halt, FileList, Backup, BackupExt); }
-  bool operator==(const TTable& Other) const { return Fields() == Other.Fields(); }
-};
-
-std::ostream& operator<<(std::ostream& Out, const TTable& T) {
-  auto Text = [](const std::optional<std::string>& S) { return S ? "\"" + *S + "\"" : "off"; };
-  return Out << "{run " << T.Run << ", spec " << Text(T.FileSpec) << ", quiet " << T.Quiet
-             << ", halt " << T.Halt << ", list " << Text(T.FileList) << ", backup " << T.Backup
-             << ", ext \"" << T.BackupExt << "\"}";
-}
-
-TTable Parse(const std::vector<std::string>& Arguments) {
+// The table after parsing: the result, then every slot that is on.
+std::string Parse(const std::vector<std::string>& Arguments) {
   CreateOptions();
   SetDefaultOptions();
-  bool Run = ParseArguments(Arguments);
-  auto Value = [](TOptionIndex Slot) -> std::optional<std::string> {
-    if (!OptionTable[Slot]->Enabled) return Off;
-    return OptionTable[Slot]->Value;
-  };
-  TTable Table{Run,
-               Value(optFileSpec),
-               OptionTable[optQuiet]->Enabled,
-               OptionTable[optHaltOnErrors]->Enabled,
-               Value(optFileList),
-               OptionTable[optBackup]->Enabled,
-               OptionTable[optBackupExt]->Value};
+  std::string Table = ParseArguments(Arguments) ? "run" : "help";
+  const char* Names[] = {"spec", "quiet", "halt", "list", "backup", "ext"};
+  for (uint8_t Slot = 0; Slot < OptionCount; ++Slot) {
+    const TOption& Option = *OptionTable[Slot];
+    if (Option.Enabled) Table += std::string(" ") + Names[Slot] + "[" + Option.Value + "]";
+  }
   FreeOptions();
   return Table;
 }
@@ -54,35 +23,35 @@ TTable Parse(const std::vector<std::string>& Arguments) {
 TEST(ParseArguments, Rows) {
   struct {
     std::vector<std::string> Arguments;
-    TTable Want;
+    const char* Want;
   } Rows[] = {
-      {{}, {false, Off, false, false, Off, true, "bak"}},
-      {{"*.slk"}, {true, "*.slk", false, false, Off, true, "bak"}},
-      {{"-Flist.txt"}, {true, Off, false, false, "list.txt", true, "bak"}},
-      {{"-F my list.txt "}, {true, Off, false, false, "my list.txt", true, "bak"}},
-      {{"-F"}, {true, Off, false, false, "", true, "bak"}},
-      {{"*.slk", "-B-"}, {true, "*.slk", false, false, Off, false, "bak"}},
-      {{"*.slk", "-B-", "-b+"}, {true, "*.slk", false, false, Off, true, "bak"}},
-      {{"*.slk", "-B-", "-B"}, {true, "*.slk", false, false, Off, false, "bak"}},
-      {{"*.slk", "-Bx"}, {true, "*.slk", false, false, Off, true, "bak"}},
-      {{"*.slk", "+B"}, {true, "+B", false, false, Off, true, "bak"}},
-      {{"a.slk", "-E+"}, {true, "a.slk", false, true, Off, true, "bak"}},
-      {{"a.slk", "-e+", "-E-"}, {true, "a.slk", false, false, Off, true, "bak"}},
-      {{"-x.old", "a.slk"}, {true, "a.slk", false, false, Off, true, ".old"}},
-      {{"-X", "a.slk"}, {true, "a.slk", false, false, Off, true, ""}},
-      {{"-Xold", "-xOLD"}, {false, Off, false, false, Off, true, "OLD"}},
-      {{"a.slk", "-?"}, {false, "a.slk", false, false, Off, true, "bak"}},
-      {{"a.slk", "-H"}, {false, "a.slk", false, false, Off, true, "bak"}},
-      {{"a.slk", "-"}, {false, "a.slk", false, false, Off, true, "bak"}},
-      {{"a.slk", "-Z", "-Q"}, {false, "a.slk", true, false, Off, true, "bak"}},
-      {{"-q"}, {false, Off, true, false, Off, true, "bak"}},
-      {{"-Quiet", "a.slk"}, {true, "a.slk", true, false, Off, true, "bak"}},
-      {{"-Q-", "a.slk"}, {true, "a.slk", true, false, Off, true, "bak"}},
-      {{"a.slk", "b.slk"}, {true, "b.slk", false, false, Off, true, "bak"}},
-      {{" \t a.slk \x01"}, {true, "a.slk", false, false, Off, true, "bak"}},
-      {{"", " ", "\x01\x1f"}, {false, Off, false, false, Off, true, "bak"}},
-      {{"", "a.slk"}, {true, "a.slk", false, false, Off, true, "bak"}},
-      {{"*.slk", "-Flist.txt"}, {true, "*.slk", false, false, "list.txt", true, "bak"}},
+      {{}, "help backup[] ext[bak]"},
+      {{"*.slk"}, "run spec[*.slk] backup[] ext[bak]"},
+      {{"-Flist.txt"}, "run list[list.txt] backup[] ext[bak]"},
+      {{"-F my list.txt "}, "run list[my list.txt] backup[] ext[bak]"},
+      {{"-F"}, "run list[] backup[] ext[bak]"},
+      {{"*.slk", "-B-"}, "run spec[*.slk] ext[bak]"},
+      {{"*.slk", "-B-", "-b+"}, "run spec[*.slk] backup[] ext[bak]"},
+      {{"*.slk", "-B-", "-B"}, "run spec[*.slk] ext[bak]"},
+      {{"*.slk", "-Bx"}, "run spec[*.slk] backup[] ext[bak]"},
+      {{"*.slk", "+B"}, "run spec[+B] backup[] ext[bak]"},
+      {{"a.slk", "-E+"}, "run spec[a.slk] halt[] backup[] ext[bak]"},
+      {{"a.slk", "-e+", "-E-"}, "run spec[a.slk] backup[] ext[bak]"},
+      {{"-x.old", "a.slk"}, "run spec[a.slk] backup[] ext[.old]"},
+      {{"-X", "a.slk"}, "run spec[a.slk] backup[] ext[]"},
+      {{"-Xold", "-xOLD"}, "help backup[] ext[OLD]"},
+      {{"a.slk", "-?"}, "help spec[a.slk] backup[] ext[bak]"},
+      {{"a.slk", "-H"}, "help spec[a.slk] backup[] ext[bak]"},
+      {{"a.slk", "-"}, "help spec[a.slk] backup[] ext[bak]"},
+      {{"a.slk", "-Z", "-Q"}, "help spec[a.slk] quiet[] backup[] ext[bak]"},
+      {{"-q"}, "help quiet[] backup[] ext[bak]"},
+      {{"-Quiet", "a.slk"}, "run spec[a.slk] quiet[] backup[] ext[bak]"},
+      {{"-Q-", "a.slk"}, "run spec[a.slk] quiet[] backup[] ext[bak]"},
+      {{"a.slk", "b.slk"}, "run spec[b.slk] backup[] ext[bak]"},
+      {{" \t a.slk \x01"}, "run spec[a.slk] backup[] ext[bak]"},
+      {{"", " ", "\x01\x1f"}, "help backup[] ext[bak]"},
+      {{"", "a.slk"}, "run spec[a.slk] backup[] ext[bak]"},
+      {{"*.slk", "-Flist.txt"}, "run spec[*.slk] list[list.txt] backup[] ext[bak]"},
   };
   for (const auto& Row : Rows) {
     std::string Name;

@@ -31,11 +31,3 @@ TEST(ExceptionReport, Form) {
     EXPECT_EQ(WantTail, Report.substr(Match.length(0))) << Report;
   }
 }
-
-TEST(RuntimeErrorLine, Form) {
-  const void* Address = reinterpret_cast<const void*>(&RuntimeErrorLine);
-  EXPECT_TRUE(std::regex_match(RuntimeErrorLine(203, Address),
-                               std::regex("Runtime error 203 at [0-9A-F]{8}")));
-  EXPECT_TRUE(std::regex_match(RuntimeErrorLine(5, Address),
-                               std::regex("Runtime error   5 at [0-9A-F]{8}")));
-}
