@@ -51,12 +51,20 @@ bool MoveToName(const std::string& Source, const std::string& Target) {
 }
 
 bool KeepAsBackup(const std::string& Path, const std::string& Backup) {
+  // A file held by another process could not be moved: it gets no backup.
+  if (Platform::IsInUse(Path)) return false;
   int Code = Platform::LinkNoReplace(Path, Backup);
   if (Code != 0 && Platform::IsLinkUnsupported(Code)) return MoveToName(Path, Backup);
   return Code == 0;
 }
 
-bool CanReplaceFile(const std::string& Path) { return Platform::CanReplace(Path); }
+bool CanReplaceFile(const std::string& Path) {
+  // Decided from the attributes, so that root is refused a read-only file too.
+  uint32_t Attributes = 0;
+  return Platform::QueryAttributes(Path, Attributes) == 0 &&
+         (Attributes & (Platform::AttrReadOnly | Platform::AttrDirectory)) == 0 &&
+         !Platform::IsInUse(Path);
+}
 
 int CreateSiblingFile(const std::string& Path, std::string& TempPath,
                       Platform::TFileState*& File) {

@@ -28,7 +28,8 @@ bool MoveToName(const std::string& Source, const std::string& Target);
 
 // Makes Backup a name of the file at Path, which keeps its own name; where
 // the file system has no hard links, moves the file to Backup instead. False
-// when Backup exists (Path itself included) or neither can be done.
+// when Backup exists (Path itself included), when another process holds the
+// file, or when neither can be done.
 bool KeepAsBackup(const std::string& Path, const std::string& Backup);
 
 // True when the file at Path may be replaced: not read-only, not a

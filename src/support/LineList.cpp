@@ -133,7 +133,7 @@ void LineList::SaveLines(const std::string& Path, const std::string& AccessModel
   int CloseCode = Platform::CloseFile(File);
   if (WriteCode != 0 || CloseCode != 0) Raise<EWriteError>();
   // Rename over the target: a crash leaves the old file or the new one, never half.
-  if (AccessCode != 0 || Platform::RenameOver(Temporary.Path, Path) != 0)
+  if (AccessCode != 0 || Platform::RenameOver(Temporary.Path, Path, AccessModel) != 0)
     Raise<EFCreateError>(Path);
   Temporary.Placed = true;
   if (Platform::SyncDirectoryOf(Path) != 0) Raise<EWriteError>();

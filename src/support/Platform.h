@@ -77,8 +77,10 @@ int FlushToDisk(TFileState* File);
 // Closes and releases File, also when the close reports an error.
 int CloseFile(TFileState* File);
 
-// Gives Source the name Target in one step, replacing Target.
-int RenameOver(const std::string& Source, const std::string& Target);
+// Gives Source the name Target in one step, replacing Target even when it is
+// read-only. Model (Target's file under another name, or Target itself)
+// keeps its permissions.
+int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model);
 // Makes the last change to the entries of Path's directory durable.
 int SyncDirectoryOf(const std::string& Path);
 // Renames; fails when Target exists (Source's own name included).
@@ -88,9 +90,11 @@ int LinkNoReplace(const std::string& Existing, const std::string& NewName);
 // True when Code means that the file system has no hard links.
 bool IsLinkUnsupported(int Code);
 int DeleteName(const std::string& Path);
-// True when Path names a file whose content may be replaced: not read-only,
-// not a directory, not held by another process.
-bool CanReplace(const std::string& Path);
+// The attribute bits of the file at Path, links followed.
+int QueryAttributes(const std::string& Path, uint32_t& Attributes);
+// True when another process holds the file so that it cannot be renamed or
+// replaced.
+bool IsInUse(const std::string& Path);
 
 // ---- Directory search
 

@@ -213,7 +213,7 @@ int CloseFile(TFileState* File) {
   return Code;
 }
 
-int RenameOver(const std::string& Source, const std::string& Target) {
+int RenameOver(const std::string& Source, const std::string& Target, const std::string&) {
   return rename(Source.c_str(), Target.c_str()) != 0 ? errno : 0;
 }
 
@@ -248,11 +248,15 @@ bool IsLinkUnsupported(int Code) {
 
 int DeleteName(const std::string& Path) { return unlink(Path.c_str()) != 0 ? errno : 0; }
 
-bool CanReplace(const std::string& Path) {
-  // Decided from the mode bits, so that root is refused too.
+int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
   struct stat Info;
-  return stat(Path.c_str(), &Info) == 0 && S_ISREG(Info.st_mode) && (Info.st_mode & 0222) != 0;
+  if (stat(Path.c_str(), &Info) != 0) return errno;
+  Attributes = AttributesOf(AfterLastSlash(Path), Info);
+  return 0;
 }
+
+// Files are not locked against renaming here.
+bool IsInUse(const std::string&) { return false; }
 
 struct TSearchState {
   DIR* Directory;  // null for a pattern without wildcards: one entry only
