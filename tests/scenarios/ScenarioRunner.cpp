@@ -20,6 +20,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The program under test, after the command that runs it (an emulator, a checker), if any.
+std::vector<std::string> Command;
 std::string Program;
 constexpr int TimeoutSeconds = 20;
 
@@ -110,12 +112,13 @@ void SetLimit(int Resource, long long Bytes) {
   if (Scenario.FileSizeLimit) signal(SIGXFSZ, SIG_IGN);
   SetLimit(RLIMIT_FSIZE, Scenario.FileSizeLimit);
   SetLimit(RLIMIT_AS, Scenario.AddressSpaceLimit);
-  std::vector<std::string> Args = {Program};
+  std::vector<std::string> Args = Command;
+  Args.push_back(Program);
   for (const std::string& Arg : Scenario.Args) Args.push_back(Replace(Arg, "{dir}", Folder));
   std::vector<char*> Argv;
   for (std::string& Arg : Args) Argv.push_back(Arg.data());
   Argv.push_back(nullptr);
-  execv(Program.c_str(), Argv.data());
+  execvp(Argv[0], Argv.data());
   _exit(127);
 }
 
@@ -194,8 +197,8 @@ void PrintTo(const TFile& File, std::ostream* Out) {
 void PrintTo(const TScenario& Scenario, std::ostream* Out) { *Out << Scenario.Name; }
 
 void RunScenario(const TScenario& Scenario) {
-  if (Scenario.AddressSpaceLimit && std::getenv("QUORVADEL_SANITIZED"))
-    GTEST_SKIP() << "a sanitized program cannot run under an address-space limit";
+  if (Scenario.AddressSpaceLimit && (!Command.empty() || std::getenv("QUORVADEL_SANITIZED")))
+    GTEST_SKIP() << "only a plain program runs under an address-space limit";
   static const char* OutputNames[] = {"file", "pipe", "terminal", "closed", "/dev/full", "closed pipe"};
   for (TOutput Output : Scenario.Outputs) {
     SCOPED_TRACE(std::string("standard output: ") + OutputNames[static_cast<int>(Output)]);
@@ -228,10 +231,11 @@ void RunScenario(const TScenario& Scenario) {
 
 int main(int ArgC, char** ArgV) {
   ::testing::InitGoogleTest(&ArgC, ArgV);
-  if (ArgC != 2) {
-    std::fprintf(stderr, "usage: %s [gtest options] <program>\n", ArgV[0]);
+  if (ArgC < 2) {
+    std::fprintf(stderr, "usage: %s [gtest options] [command...] <program>\n", ArgV[0]);
     return 2;
   }
-  Program = fs::canonical(ArgV[1]).string();
+  Command.assign(ArgV + 1, ArgV + ArgC - 1);
+  Program = fs::canonical(ArgV[ArgC - 1]).string();
   return RUN_ALL_TESTS();
 }

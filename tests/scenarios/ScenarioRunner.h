@@ -56,5 +56,3 @@ void PrintTo(const TScenario& Scenario, std::ostream* Out);
 // Runs one scenario for each of its outputs and reports every difference.
 void RunScenario(const TScenario& Scenario);
 
-// Where the program under test is.
-void SetProgram(const std::string& Path);
