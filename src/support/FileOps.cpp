@@ -51,8 +51,9 @@ bool MoveToName(const std::string& Source, const std::string& Target) {
 }
 
 bool KeepAsBackup(const std::string& Path, const std::string& Backup) {
-  // A file held by another process could not be moved: it gets no backup.
-  if (Platform::IsInUse(Path)) return false;
+  // A backup must be another file; one held by another process could not be
+  // moved, so it gets no backup either.
+  if (Platform::SameName(Path, Backup) || Platform::IsInUse(Path)) return false;
   int Code = Platform::LinkNoReplace(Path, Backup);
   if (Code != 0 && Platform::IsLinkUnsupported(Code)) return MoveToName(Path, Backup);
   return Code == 0;

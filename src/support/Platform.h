@@ -42,6 +42,8 @@ std::string LocalText(const std::string& Utf8);
 // module's base address; false when no loaded module holds it.
 bool ModuleOfAddress(const void* Address, std::string& FileName, uintptr_t& Base);
 std::string ProgramFileName();
+// True when a debugger wants to see failures that nothing handled.
+bool DebuggerAttached();
 [[noreturn]] void Exit(int Code);
 
 // ---- Standard output
@@ -95,6 +97,9 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes);
 // True when another process holds the file so that it cannot be renamed or
 // replaced.
 bool IsInUse(const std::string& Path);
+// True when the two paths name the same directory entry (letter case aside
+// where the file system ignores it).
+bool SameName(const std::string& A, const std::string& B);
 
 // ---- Directory search
 

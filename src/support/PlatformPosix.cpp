@@ -95,6 +95,8 @@ std::string ProgramFileName() {
   return AfterLastSlash(Length > 0 ? std::string(Buffer, Length) : ProgramArgument);
 }
 
+bool DebuggerAttached() { return false; }
+
 void Exit(int Code) { _exit(Code); }
 
 int OpenStdOut(TOutputKind& Kind) {
@@ -257,6 +259,8 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
 
 // Files are not locked against renaming here.
 bool IsInUse(const std::string&) { return false; }
+
+bool SameName(const std::string& A, const std::string& B) { return A == B; }
 
 struct TSearchState {
   DIR* Directory;  // null for a pattern without wildcards: one entry only

@@ -99,6 +99,8 @@ void RunProcess(int ArgC, char** ArgV, const std::vector<TModule>& Modules, void
   try {
     Entry();
   } catch (const Exception& Failure) {
+    // An attached debugger gets the failure as it was raised.
+    if (Platform::DebuggerAttached()) throw;
     ReportUnhandledFailure(Failure);
   } catch (const std::bad_alloc&) {
     EndWithRuntimeError(RuntimeOutOfMemory, CurrentCodeAddress());

@@ -1,0 +1,27 @@
+# Cross-compiles the Windows program with mingw-w64 from Debian's packages.
+# QUORVADEL_MINGW_ARCH chooses the flavour: x86_64 (default; its programs run
+# here under wine64, which tests use as emulator) or i686.
+set(CMAKE_SYSTEM_NAME Windows)
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVADEL_MINGW_ARCH)
+if(NOT QUORVADEL_MINGW_ARCH)
+  set(QUORVADEL_MINGW_ARCH x86_64)
+endif()
+set(CMAKE_SYSTEM_PROCESSOR ${QUORVADEL_MINGW_ARCH})
+set(MINGW_TRIPLE ${QUORVADEL_MINGW_ARCH}-w64-mingw32)
+
+# The POSIX thread model: GoogleTest needs std::mutex, which the win32 one lacks.
+set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# No DLL beyond Windows' own: the C and C++ run-times are linked in.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+
+if(QUORVADEL_MINGW_ARCH STREQUAL "x86_64" AND EXISTS /usr/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+endif()

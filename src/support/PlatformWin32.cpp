@@ -1,0 +1,307 @@
+// The Win32 calls the tool is built on.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#define _WIN32_WINNT 0x0600
+#include <windows.h>
+#include <aclapi.h>
+
+#include <algorithm>
+
+#include "CommandLine.h"
+#include "Platform.h"
+
+namespace Platform {
+
+namespace {
+
+int LastError() { return static_cast<int>(GetLastError()); }
+
+std::string AfterLastBackslash(const std::string& Path) {
+  return Path.substr(Path.rfind('\\') + 1);
+}
+
+std::string ModuleFileName(HMODULE Module) {
+  char Name[MAX_PATH];
+  DWORD Length = GetModuleFileNameA(Module, Name, sizeof Name);
+  return AfterLastBackslash(std::string(Name, std::min<DWORD>(Length, sizeof Name)));
+}
+
+// The lead-byte ranges of the ANSI code page, when the system has double-byte
+// characters at all.
+TLeadBytes ReadLeadBytes() {
+  TLeadBytes LeadBytes;
+  CPINFO Info;
+  if (GetSystemMetrics(SM_DBCSENABLED) == 0 || !GetCPInfo(CP_ACP, &Info)) return LeadBytes;
+  for (int I = 0; I + 1 < MAX_LEADBYTES && (Info.LeadByte[I] || Info.LeadByte[I + 1]); I += 2)
+    for (int Byte = Info.LeadByte[I]; Byte <= Info.LeadByte[I + 1]; ++Byte) LeadBytes.set(Byte);
+  return LeadBytes;
+}
+
+// Windows reads and writes at most 4 GiB less one byte per call.
+DWORD Chunk(size_t Size) { return static_cast<DWORD>(std::min<size_t>(Size, 1u << 30)); }
+
+}  // namespace
+
+void StartProcess(int, char**) {
+  // Failures are reported on standard output, never in a dialog.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  LeadBytes();
+}
+
+std::vector<std::string> Arguments() { return SplitCommandLine(GetCommandLineA()); }
+
+const char* SwitchChars() { return "-/"; }
+
+const char* PathDelimiters() { return "\\/:"; }
+
+const TLeadBytes& LeadBytes() {
+  static const TLeadBytes Settled = ReadLeadBytes();
+  return Settled;
+}
+
+std::string LocalText(const std::string& Utf8) {
+  int Wide = MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
+  std::wstring Text(Wide, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), Text.data(), Wide);
+  int Narrow = WideCharToMultiByte(CP_ACP, 0, Text.data(), Wide, nullptr, 0, nullptr, nullptr);
+  std::string Local(Narrow, '\0');
+  WideCharToMultiByte(CP_ACP, 0, Text.data(), Wide, Local.data(), Narrow, nullptr, nullptr);
+  return Local;
+}
+
+bool ModuleOfAddress(const void* Address, std::string& FileName, uintptr_t& Base) {
+  HMODULE Module;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                              GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                          static_cast<LPCSTR>(Address), &Module))
+    return false;
+  Base = reinterpret_cast<uintptr_t>(Module);
+  FileName = ModuleFileName(Module);
+  return true;
+}
+
+std::string ProgramFileName() { return ModuleFileName(nullptr); }
+
+bool DebuggerAttached() { return IsDebuggerPresent() != 0; }
+
+void Exit(int Code) { ExitProcess(static_cast<UINT>(Code)); }
+
+int OpenStdOut(TOutputKind& Kind) {
+  HANDLE Output = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (Output == INVALID_HANDLE_VALUE || Output == nullptr) return ERROR_INVALID_HANDLE;
+  DWORD Type = GetFileType(Output);
+  if (Type == FILE_TYPE_UNKNOWN) return GetLastError() ? LastError() : ERROR_INVALID_HANDLE;
+  Kind = Type == FILE_TYPE_CHAR ? TOutputKind::Console : TOutputKind::Stream;
+  return 0;
+}
+
+int WriteStdOut(const char* Data, size_t Size) {
+  HANDLE Output = GetStdHandle(STD_OUTPUT_HANDLE);
+  while (Size > 0) {
+    DWORD Written = 0;
+    if (!WriteFile(Output, Data, Chunk(Size), &Written, nullptr)) return LastError();
+    if (Written == 0) return ERROR_WRITE_FAULT;
+    Data += Written;
+    Size -= Written;
+  }
+  return 0;
+}
+
+struct TFileState {
+  HANDLE Handle;
+  bool Regular;
+};
+
+int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
+  HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) return LastError();
+  DWORD Type = GetFileType(Handle);
+  if (Type != FILE_TYPE_DISK && !(Type == FILE_TYPE_PIPE && Kinds == TReadable::FileOrPipe)) {
+    CloseHandle(Handle);
+    return ERROR_INVALID_FUNCTION;
+  }
+  File = new TFileState{Handle, Type == FILE_TYPE_DISK};
+  return 0;
+}
+
+int ReadAll(TFileState* File, size_t MaxSize, std::string& Text) {
+  size_t Wanted = SIZE_MAX;
+  if (File->Regular) {
+    LARGE_INTEGER Size;
+    if (!GetFileSizeEx(File->Handle, &Size)) return LastError();
+    if (static_cast<unsigned long long>(Size.QuadPart) > MaxSize) return ERROR_FILE_TOO_LARGE;
+    Wanted = static_cast<size_t>(Size.QuadPart);
+  }
+  Text.clear();
+  size_t Got = 0;
+  while (Got < Wanted) {
+    if (Text.size() == Got) {
+      if (Got == MaxSize) return ERROR_FILE_TOO_LARGE;
+      Text.resize(File->Regular ? Wanted : std::min(MaxSize, Got + (1u << 16)));
+    }
+    DWORD Count = 0;
+    if (!ReadFile(File->Handle, &Text[Got], Chunk(Text.size() - Got), &Count, nullptr)) {
+      // The writer of a pipe has closed it: its end.
+      if (GetLastError() == ERROR_BROKEN_PIPE) break;
+      return LastError();
+    }
+    if (Count == 0) break;
+    Got += Count;
+  }
+  Text.resize(Got);
+  return 0;
+}
+
+int CreateExclusive(const std::string& Path, TFileState*& File) {
+  // No sharing: nobody else can open the file while it is written.
+  HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) return LastError();
+  File = new TFileState{Handle, true};
+  return 0;
+}
+
+bool IsNameTaken(int Code) { return Code == ERROR_FILE_EXISTS || Code == ERROR_ALREADY_EXISTS; }
+
+int WriteAll(TFileState* File, const char* Data, size_t Size) {
+  while (Size > 0) {
+    DWORD Written = 0;
+    if (!WriteFile(File->Handle, Data, Chunk(Size), &Written, nullptr)) return LastError();
+    if (Written == 0) return ERROR_WRITE_FAULT;
+    Data += Written;
+    Size -= Written;
+  }
+  return 0;
+}
+
+int CopyAccess(const std::string& Model, TFileState* File) {
+  DWORD Attributes = GetFileAttributesA(Model.c_str());
+  if (Attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+  PACL Dacl = nullptr;
+  PSECURITY_DESCRIPTOR Descriptor = nullptr;
+  DWORD Code = GetNamedSecurityInfoA(Model.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                     nullptr, nullptr, &Dacl, nullptr, &Descriptor);
+  if (Code == ERROR_SUCCESS)
+    Code = SetSecurityInfo(File->Handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                           nullptr, Dacl, nullptr);
+  LocalFree(Descriptor);
+  if (Code != ERROR_SUCCESS) return static_cast<int>(Code);
+  FILE_BASIC_INFO Info = {};  // zero times: left as they are
+  Info.FileAttributes =
+      Attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  if (Info.FileAttributes != 0 &&
+      !SetFileInformationByHandle(File->Handle, FileBasicInfo, &Info, sizeof Info))
+    return LastError();
+  return 0;
+}
+
+int FlushToDisk(TFileState* File) { return FlushFileBuffers(File->Handle) ? 0 : LastError(); }
+
+int CloseFile(TFileState* File) {
+  int Code = CloseHandle(File->Handle) ? 0 : LastError();
+  delete File;
+  return Code;
+}
+
+int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model) {
+  // Windows does not replace a read-only name. The attribute belongs to the
+  // file, so it goes back on it under its other name once the name is taken.
+  DWORD Attributes = GetFileAttributesA(Target.c_str());
+  bool ReadOnly = Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_READONLY);
+  DWORD Writable = Attributes & ~FILE_ATTRIBUTE_READONLY;
+  if (ReadOnly && !SetFileAttributesA(Target.c_str(), Writable ? Writable : FILE_ATTRIBUTE_NORMAL))
+    return LastError();
+  if (!MoveFileExA(Source.c_str(), Target.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    int Code = LastError();
+    if (ReadOnly) SetFileAttributesA(Target.c_str(), Attributes);
+    return Code;
+  }
+  if (ReadOnly && Model != Target && !SetFileAttributesA(Model.c_str(), Attributes))
+    return LastError();
+  return 0;
+}
+
+// MOVEFILE_WRITE_THROUGH has already waited for the new name to reach the disk.
+int SyncDirectoryOf(const std::string&) { return 0; }
+
+int RenameNoReplace(const std::string& Source, const std::string& Target) {
+  return MoveFileA(Source.c_str(), Target.c_str()) ? 0 : LastError();
+}
+
+int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
+  return CreateHardLinkA(NewName.c_str(), Existing.c_str(), nullptr) ? 0 : LastError();
+}
+
+bool IsLinkUnsupported(int Code) {
+  return Code == ERROR_INVALID_FUNCTION || Code == ERROR_NOT_SUPPORTED ||
+         Code == ERROR_TOO_MANY_LINKS;
+}
+
+int DeleteName(const std::string& Path) {
+  // The name is a temporary file of ours, maybe already read-only.
+  SetFileAttributesA(Path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  return DeleteFileA(Path.c_str()) ? 0 : LastError();
+}
+
+int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
+  DWORD Found = GetFileAttributesA(Path.c_str());
+  if (Found == INVALID_FILE_ATTRIBUTES) return LastError();
+  Attributes = Found;
+  return 0;
+}
+
+bool IsInUse(const std::string& Path) {
+  // Opening for deletion fails while another process holds the file
+  // without sharing its deletion; renaming or replacing it would fail too.
+  HANDLE Handle = CreateFileA(Path.c_str(), DELETE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (Handle != INVALID_HANDLE_VALUE) CloseHandle(Handle);
+  DWORD Code = GetLastError();
+  return Handle == INVALID_HANDLE_VALUE &&
+         (Code == ERROR_SHARING_VIOLATION || Code == ERROR_LOCK_VIOLATION);
+}
+
+bool SameName(const std::string& A, const std::string& B) {
+  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, A.data(), static_cast<int>(A.size()),
+                        B.data(), static_cast<int>(B.size())) == CSTR_EQUAL;
+}
+
+struct TSearchState {
+  HANDLE Handle;
+};
+
+namespace {
+
+void FillEntry(const WIN32_FIND_DATAA& Data, TFoundEntry& Entry) {
+  // The long name, never the 8.3 alias.
+  Entry.Name.assign(Data.cFileName, strnlen(Data.cFileName, MAX_PATH));
+  Entry.Attributes = Data.dwFileAttributes;
+}
+
+}  // namespace
+
+int FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry) {
+  WIN32_FIND_DATAA Data;
+  HANDLE Handle = FindFirstFileA(Pattern.c_str(), &Data);
+  if (Handle == INVALID_HANDLE_VALUE) return LastError();
+  State = new TSearchState{Handle};
+  FillEntry(Data, Entry);
+  return 0;
+}
+
+int FindNext(TSearchState* State, TFoundEntry& Entry) {
+  WIN32_FIND_DATAA Data;
+  if (!FindNextFileA(State->Handle, &Data)) return LastError();
+  FillEntry(Data, Entry);
+  return 0;
+}
+
+void FindClose(TSearchState* State) {
+  ::FindClose(State->Handle);
+  delete State;
+}
+
+}  // namespace Platform
