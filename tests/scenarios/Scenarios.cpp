@@ -1,5 +1,4 @@
-// Reads the scenario table (scenarios.txt, whose head describes its form)
-// and runs each scenario as a test of its own.
+// Reads the scenario table (scenarios.txt, whose head describes its form).
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -68,6 +67,7 @@ TFile ReadFile(const std::vector<TWord>& Words) {
     else if (Word.rfind("mode=", 0) == 0) File.Mode = std::stoul(Word.substr(5), nullptr, 8);
     else if (Word.rfind("time=", 0) == 0) File.Time = std::stoll(Word.substr(5));
     else if (Word.rfind("size=", 0) == 0) File.Size = std::stoll(Word.substr(5));
+    else if (Word.rfind("attrib=", 0) == 0) File.Attributes = Word.substr(7);
     else throw std::runtime_error("unknown attribute " + Word);
   }
   return File;
@@ -93,6 +93,11 @@ void ReadLine(const std::vector<TWord>& Words, TScenario& Row) {
   else if (Key == "fsize") Row.FileSizeLimit = std::stoll(Words.at(1).Text);
   else if (Key == "memory") Row.AddressSpaceLimit = std::stoll(Words.at(1).Text);
   else if (Key == "locked") Row.ReadOnlyFolder = Words.at(1).Text;
+  else if (Key == "raw") Row.RawCommandLine = Value;
+  else if (Key == "hold") {
+    Row.HeldFile = Words.at(1).Text;
+    Row.HeldShare = Words.at(2).Text;
+  }
   else if (Key == "run")
     for (size_t I = 1; I < Words.size(); ++I) Row.Args.push_back(Words[I].Text);
   else if (Key == "outputs") {
@@ -100,6 +105,8 @@ void ReadLine(const std::vector<TWord>& Words, TScenario& Row) {
     for (size_t I = 1; I < Words.size(); ++I) Row.Outputs.push_back(Outputs.at(Words[I].Text));
   } else throw std::runtime_error("unknown line " + Key);
 }
+
+}  // namespace
 
 std::vector<TScenario> ReadScenarios() {
   std::ifstream In(SCENARIO_FILE);
@@ -110,30 +117,34 @@ std::vector<TScenario> ReadScenarios() {
     else if (!Line.empty() && Line[0] != '#')
       Lines.push_back(Line);
   }
+  // "posix:" and "windows:" keep a line for one platform; "only" a scenario.
+  const std::string Own = TargetIsWindows() ? "windows:" : "posix:";
+  const std::string Other = TargetIsWindows() ? "posix:" : "windows:";
   std::vector<TScenario> Rows;
+  std::vector<bool> Wanted;
   std::map<std::string, std::string> Lets;
-  for (const std::string& Line : Lines) {
+  for (std::string Line : Lines) {
+    if (Line.rfind(Other, 0) == 0) continue;
+    if (Line.rfind(Own, 0) == 0) Line.erase(0, Own.size());
     std::vector<TWord> LineWords = Words(Line, Lets);
-    if (Line.rfind("== ", 0) == 0) Rows.push_back({Line.substr(3)});
-    else if (LineWords[0].Text == "let") Lets[LineWords.at(1).Text] = JoinValue(LineWords);
-    else if (Rows.empty()) throw std::runtime_error("no scenario for " + Line);
-    else ReadLine(LineWords, Rows.back());
+    if (Line.rfind("== ", 0) == 0) {
+      Rows.push_back({Line.substr(3)});
+      Wanted.push_back(true);
+    } else if (LineWords[0].Text == "let") {
+      Lets[LineWords.at(1).Text] = JoinValue(LineWords);
+    } else if (Rows.empty()) {
+      throw std::runtime_error("no scenario for " + Line);
+    } else if (LineWords[0].Text == "only") {
+      Wanted.back() = LineWords.at(1).Text + ":" == Own;
+    } else {
+      ReadLine(LineWords, Rows.back());
+    }
   }
-  for (TScenario& Row : Rows)
-    if (Row.After.empty()) Row.Unchanged = true;
-  return Rows;
+  std::vector<TScenario> Result;
+  for (size_t I = 0; I < Rows.size(); ++I) {
+    if (!Wanted[I]) continue;
+    Rows[I].Unchanged = Rows[I].After.empty();
+    Result.push_back(Rows[I]);
+  }
+  return Result;
 }
-
-class Scenario : public ::testing::TestWithParam<TScenario> {};
-
-TEST_P(Scenario, Runs) { RunScenario(GetParam()); }
-
-INSTANTIATE_TEST_SUITE_P(Table, Scenario, ::testing::ValuesIn(ReadScenarios()),
-                         [](const ::testing::TestParamInfo<TScenario>& Info) {
-                           std::string Name;
-                           for (char C : Info.param.Name)
-                             Name += std::isalnum(static_cast<unsigned char>(C)) ? C : '_';
-                           return Name;
-                         });
-
-}  // namespace

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 TEST(ReplaceExtension, Rows) {
   struct {
     const char* Path;
@@ -71,4 +74,19 @@ TEST(ExtractDirectory, Rows) {
     SCOPED_TRACE(Row.Path);
     EXPECT_EQ(Row.Want, ExtractDirectory(Row.Path, {}));
   }
+}
+
+// Runs where QUORVADEL_EXPECT_LEAD_BYTES names the lead-byte ranges of the
+// system's double-byte code page, such as "81-9F,E0-FC".
+TEST(LeadBytes, FromTheSystemCodePage) {
+  const char* Ranges = std::getenv("QUORVADEL_EXPECT_LEAD_BYTES");
+  if (Ranges == nullptr) GTEST_SKIP() << "no double-byte code page expected here";
+  Platform::TLeadBytes Want;
+  unsigned First, Last;
+  for (int Used = 0; std::sscanf(Ranges, "%x-%x%n", &First, &Last, &Used) == 2; Ranges += Used + 1) {
+    for (unsigned Byte = First; Byte <= Last; ++Byte) Want.set(Byte);
+    if (Ranges[Used] == '\0') break;
+  }
+  EXPECT_EQ(Want, Platform::LeadBytes());
+  EXPECT_EQ("a.bak", ReplaceExtension("a.b\x95\\", ".bak", Platform::LeadBytes()));
 }

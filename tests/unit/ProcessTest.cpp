@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
-
-TEST(ExceptionReport, Form) {
+// The report's first line is checked end to end; its second line here.
+TEST(ExceptionReport, MessageLine) {
   struct {
     const char* Name;
     std::string Message;
@@ -20,14 +19,9 @@ TEST(ExceptionReport, Form) {
     EFilerError Failure(Row.Message);
     Failure.RaiseAddress = reinterpret_cast<const void*>(&ExceptionReport);
     std::string Report = ExceptionReport(Failure);
-    std::smatch Match;
-    ASSERT_TRUE(std::regex_search(Report, Match,
-                                  std::regex("^Exception EFilerError dans le module (\\S+) à "
-                                             "[0-9A-F]{8}\\.\n")))
-        << Report;
-    EXPECT_NE(std::string::npos, Match[1].str().find("UnitTests")) << Match[1];
-    std::string WantTail =
-        Row.Message.size() > 1024 ? std::string(1024 - Match.length(0), 'm') : Row.WantTail;
-    EXPECT_EQ(WantTail, Report.substr(Match.length(0))) << Report;
+    size_t Break = Report.find('\n');
+    ASSERT_NE(std::string::npos, Break) << Report;
+    std::string WantTail = Row.Message.size() > 1024 ? std::string(1023 - Break, 'm') : Row.WantTail;
+    EXPECT_EQ(WantTail, Report.substr(Break + 1));
   }
 }
