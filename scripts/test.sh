@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what the build and the tests need (Debian packages), then builds
-# and runs every test twice: as released, and under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# and runs every test: on Linux as released and under AddressSanitizer and
+# UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64; and
+# builds the 32-bit Windows program with its release zip.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,9 @@ need cmake cmake
 need ninja ninja-build
 need g++ g++
 need chattr e2fsprogs  # lets root make a folder read-only for the tests
+need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64
+need i686-w64-mingw32-g++-posix g++-mingw-w64-i686
+[ -x /usr/lib/wine/wine64 ] || missing="$missing wine wine64"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
 if [ -n "$missing" ]; then
   sudo=""
@@ -21,3 +25,5 @@ fi
 
 cmake --workflow --preset linux
 cmake --workflow --preset linux-sanitize
+cmake --workflow --preset mingw
+cmake --workflow --preset mingw32
