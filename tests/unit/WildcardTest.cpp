@@ -12,23 +12,17 @@ TEST(MatchesWildcard, Rows) {
       {".slk", "*.slk", true},
       {"a.slk.bak", "*.slk", false},
       {"a.SLK", "*.slk", false},
-      {"a.slk", "a.slk", true},
       {"a.slk", "?.slk", true},
       {"ab.slk", "?.slk", false},
-      {".slk", "?.slk", false},
-      {"abc", "*", true},
       {"", "*", true},
-      {"abc", "a*b*c", true},
       {"aXbYc", "a*b*c", true},
       {"acb", "a*b*c", false},
       {"abab", "*ab", true},
-      {"mississippi", "*sip*", true},
       {"mississippi", "m*iss*ppi", true},
       {"mississippi", "m*x*", false},
       {"a", "a**", true},
       {"[a]", "[a]", true},
       {"a", "[a]", false},
-      {"\xe9t\xe9", "?t?", true},
   };
   for (const auto& Row : Rows) {
     SCOPED_TRACE(std::string(Row.Name) + " ~ " + Row.Pattern);
