@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what the build and the tests need (Debian packages), then builds
-# and runs every test twice: as released, and under AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# and runs every test twice: as released (the scenarios once more under
+# valgrind), and under AddressSanitizer and UndefinedBehaviorSanitizer; then
+# runs each fuzzer for a minute.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -11,6 +12,10 @@ need cmake cmake
 need ninja ninja-build
 need g++ g++
 need chattr e2fsprogs  # lets root make a folder read-only for the tests
+need valgrind valgrind
+need clang++ clang
+[ -n "$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] ||
+  missing="$missing libclang-rt-14-dev"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
 if [ -n "$missing" ]; then
   sudo=""
@@ -21,3 +26,4 @@ fi
 
 cmake --workflow --preset linux
 cmake --workflow --preset linux-sanitize
+cmake --workflow --preset linux-fuzz
