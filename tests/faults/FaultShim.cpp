@@ -188,6 +188,21 @@ R Wrap(TKind Kind, const char* Detail, R Failed, TCall Call) {
 }
 
 
+// A close: Linux releases the descriptor (and closedir the stream) even
+// when it reports an error, so a failing close still closes.
+template <class TCall>
+int Release(const char* Detail, TCall Call) {
+  TVerdict Verdict = Decide(KClose, Detail);
+  if (Verdict == TVerdict::Kill) KillProcess();
+  int Result = Call();
+  Log("%ld close %ld %s = %s", Counts[KAny], Counts[KClose], Detail,
+      Verdict == TVerdict::Fail ? "fault" : Result == 0 ? "0" : "-1");
+  if (Verdict == TVerdict::KillAfter) KillProcess();
+  if (Verdict != TVerdict::Fail) return Result;
+  errno = PendingError;
+  return -1;
+}
+
 int OpenAt(int Directory, const char* Path, int Flags, mode_t Mode) {
   static auto Call = Real<int (*)(int, const char*, int, ...)>("openat");
   char Detail[600];
@@ -261,16 +276,7 @@ int close(int Descriptor) {
   static auto Call = Real<int (*)(int)>("close");
   char Detail[32];
   std::snprintf(Detail, sizeof Detail, "fd=%d", Descriptor);
-  // Linux releases the descriptor even when close reports an error.
-  TVerdict Verdict = Decide(KClose, Detail);
-  if (Verdict == TVerdict::Kill) KillProcess();
-  int Result = Call(Descriptor);
-  Log("%ld close %ld %s = %s", Counts[KAny], Counts[KClose], Detail,
-      Verdict == TVerdict::Fail ? "fault" : Result == 0 ? "0" : "-1");
-  if (Verdict == TVerdict::KillAfter) KillProcess();
-  if (Verdict != TVerdict::Fail) return Result;
-  errno = PendingError;
-  return -1;
+  return Release(Detail, [&] { return Call(Descriptor); });
 }
 
 int link(const char* Existing, const char* NewName) {
@@ -314,7 +320,7 @@ struct dirent* readdir(DIR* Directory) {
 
 int closedir(DIR* Directory) {
   static auto Call = Real<int (*)(DIR*)>("closedir");
-  return Wrap(KClose, "dir", -1, [&](TVerdict) { return Call(Directory); });
+  return Release("dir", [&] { return Call(Directory); });
 }
 
 int stat(const char* Path, struct stat* Info) {
