@@ -6,6 +6,7 @@
 #include "FileUtils.h"
 #include "Globals.h"
 #include "Options.h"
+#include "support/Failures.h"
 #include "support/FileOps.h"
 #include "support/Format.h"
 #include "support/LineList.h"
@@ -83,7 +84,9 @@ void BuildFileList(LineList& List) {
   if (Spec.Enabled) {
     // The wildcard's names replace those of the list file.
     List.Clear();
-    GetFileList(Spec.Value, ListedAttributes, List);
+    // A search that fails once it has found names must not pass for the
+    // whole folder: the files after the failure would be left out unseen.
+    if (!GetFileList(Spec.Value, ListedAttributes, List) && List.Count() > 0) Raise<EReadError>();
     // The search gives bare names: they are in the pattern's folder.
     std::string Folder = ExtractDirectory(Spec.Value, Platform::LeadBytes());
     if (!Folder.empty())

@@ -132,6 +132,10 @@ void LineList::SaveLines(const std::string& Path, const std::string& AccessModel
   if (WriteCode == 0 && AccessCode == 0) WriteCode = Platform::FlushToDisk(File);
   int CloseCode = Platform::CloseFile(File);
   if (WriteCode != 0 || CloseCode != 0) Raise<EWriteError>();
+  // Once the rename takes Path, the old content keeps only its other name
+  // (a backup just made): that name must be on the disk first, or a power
+  // cut could leave the old content with no name at all.
+  if (AccessModel != Path && Platform::SyncDirectoryOf(AccessModel) != 0) Raise<EWriteError>();
   // Rename over the target: a crash leaves the old file or the new one, never half.
   if (AccessCode != 0 || Platform::RenameOver(Temporary.Path, Path, AccessModel) != 0)
     Raise<EFCreateError>(Path);

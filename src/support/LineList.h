@@ -30,9 +30,11 @@ class LineList {
 
   // Writes every entry followed by CR LF to a new file that then replaces
   // the one at Path in one step, with the permissions of the file at
-  // AccessModel. Whatever fails, the file at Path keeps its old content and
-  // no temporary file is left: EFCreateError when the new file cannot be
-  // created or put in place, EWriteError when it cannot be written.
+  // AccessModel: Path itself, or another name of its old content in the
+  // same folder, which is made durable before Path is replaced. Whatever
+  // fails, the file at Path keeps its old content and no temporary file is
+  // left: EFCreateError when the new file cannot be created or put in place,
+  // EWriteError when it cannot be written or flushed.
   void SaveLines(const std::string& Path, const std::string& AccessModel) const;
 
   // The lines of Text, without their line breaks.

@@ -15,6 +15,10 @@
 
 #include "Wildcard.h"
 
+// Present only when the leak checker is linked in (a sanitized test build):
+// _exit skips the check it would make at a normal exit, so it runs in Exit.
+extern "C" [[gnu::weak]] void __lsan_do_leak_check();
+
 namespace Platform {
 
 namespace {
@@ -48,12 +52,18 @@ uint32_t AttributesOf(const std::string& Name, const struct stat& Info) {
 }
 
 // Symbolic links are followed; one that leads nowhere is neither a file nor
-// a directory.
-uint32_t AttributesAt(const std::string& Path, const std::string& Name) {
+// a directory, and neither is an entry removed since it was listed. Any other
+// failure to look at an entry is a failure of the listing, not a reason to
+// leave the entry out unseen.
+int AttributesAt(const std::string& Path, const std::string& Name, uint32_t& Attributes) {
   struct stat Info;
-  if (stat(Path.c_str(), &Info) != 0 && lstat(Path.c_str(), &Info) != 0)
-    return AttrSystem;
-  return AttributesOf(Name, Info);
+  if (stat(Path.c_str(), &Info) != 0 && lstat(Path.c_str(), &Info) != 0) {
+    if (errno != ENOENT) return errno;
+    Attributes = AttrSystem;
+    return 0;
+  }
+  Attributes = AttributesOf(Name, Info);
+  return 0;
 }
 
 }  // namespace
@@ -97,7 +107,10 @@ std::string ProgramFileName() {
 
 bool DebuggerAttached() { return false; }
 
-void Exit(int Code) { _exit(Code); }
+void Exit(int Code) {
+  if (__lsan_do_leak_check != nullptr) __lsan_do_leak_check();
+  _exit(Code);
+}
 
 int OpenStdOut(TOutputKind& Kind) {
   struct stat Info;
@@ -301,8 +314,7 @@ int FindNext(TSearchState* State, TFoundEntry& Entry) {
     if (Found == nullptr) return errno != 0 ? errno : NoMoreFiles;
     if (!MatchesWildcard(Found->d_name, State->Pattern)) continue;
     Entry.Name = Found->d_name;
-    Entry.Attributes = AttributesAt(State->Folder + Entry.Name, Entry.Name);
-    return 0;
+    return AttributesAt(State->Folder + Entry.Name, Entry.Name, Entry.Attributes);
   }
 }
 

@@ -7,12 +7,13 @@ bool MatchesWildcard(std::string_view Name, std::string_view Pattern) {
   // exponential.
   size_t StarP = std::string_view::npos, StarN = 0;
   while (N < Name.size()) {
-    if (P < Pattern.size() && (Pattern[P] == '?' || Pattern[P] == Name[N])) {
-      ++N;
-      ++P;
-    } else if (P < Pattern.size() && Pattern[P] == '*') {
+    // A "*" in the pattern is a wildcard even facing a "*" in the name.
+    if (P < Pattern.size() && Pattern[P] == '*') {
       StarP = P++;
       StarN = N;
+    } else if (P < Pattern.size() && (Pattern[P] == '?' || Pattern[P] == Name[N])) {
+      ++N;
+      ++P;
     } else if (StarP != std::string_view::npos) {
       P = StarP + 1;
       N = ++StarN;

@@ -23,6 +23,8 @@ TEST(MatchesWildcard, Rows) {
       {"a", "a**", true},
       {"[a]", "[a]", true},
       {"a", "[a]", false},
+      {"a*bc", "a*c", true},
+      {"ab**b*x", "*ab**b*", true},
   };
   for (const auto& Row : Rows) {
     SCOPED_TRACE(std::string(Row.Name) + " ~ " + Row.Pattern);
