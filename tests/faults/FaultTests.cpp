@@ -545,22 +545,6 @@ TEST(Security, PermissionsAndOwnerKept) {
   }
 }
 
-// A SYLK file that is a symbolic link: the link is replaced by a regular
-// file; the file it points to, in another folder, is never written.
-TEST(Security, SymbolicLinkNotWrittenThrough) {
-  for (const TConfig& Config : {Configs[0], Configs[1]}) {
-    SCOPED_TRACE(Config.Name);
-    LayOut(Folder(), {});
-    WriteBytes(Folder() + "/target.slk", Batch[0].Old);
-    fs::create_symlink("../target.slk", Folder() + "/w/a.slk");
-    TRun Run = RunProgram(Folder(), Config.Args, "");
-    CheckRun(Folder(), Config, Run, {}, {OneFile(0644)});
-    EXPECT_EQ(Batch[0].Old, ReadBytes(Folder() + "/target.slk"));
-    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(Folder() + "/w/a.slk")));
-    EXPECT_EQ(Config.Backup, fs::is_symlink(fs::symlink_status(Folder() + "/w/a.bak")));
-  }
-}
-
 // A temporary name already taken (a planted file or link) is never opened:
 // another name is tried, and the update succeeds.
 TEST(Security, TakenTemporaryNameSkipped) {
