@@ -66,6 +66,18 @@ int AttributesAt(const std::string& Path, const std::string& Name, uint32_t& Att
   return 0;
 }
 
+// Writes all of Data, going on after a short or interrupted write.
+int WriteDescriptor(int Descriptor, const char* Data, size_t Size) {
+  while (Size > 0) {
+    ssize_t Written = write(Descriptor, Data, Size);
+    if (Written < 0 && errno == EINTR) continue;
+    if (Written <= 0) return Written < 0 ? errno : EIO;
+    Data += Written;
+    Size -= static_cast<size_t>(Written);
+  }
+  return 0;
+}
+
 }  // namespace
 
 void StartProcess(int ArgC, char** ArgV) {
@@ -119,16 +131,7 @@ int OpenStdOut(TOutputKind& Kind) {
   return 0;
 }
 
-int WriteStdOut(const char* Data, size_t Size) {
-  while (Size > 0) {
-    ssize_t Written = write(STDOUT_FILENO, Data, Size);
-    if (Written < 0 && errno == EINTR) continue;
-    if (Written <= 0) return Written < 0 ? errno : EIO;
-    Data += Written;
-    Size -= Written;
-  }
-  return 0;
-}
+int WriteStdOut(const char* Data, size_t Size) { return WriteDescriptor(STDOUT_FILENO, Data, Size); }
 
 struct TFileState {
   int Descriptor;
@@ -192,14 +195,7 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
 bool IsNameTaken(int Code) { return Code == EEXIST; }
 
 int WriteAll(TFileState* File, const char* Data, size_t Size) {
-  while (Size > 0) {
-    ssize_t Written = write(File->Descriptor, Data, Size);
-    if (Written < 0 && errno == EINTR) continue;
-    if (Written <= 0) return Written < 0 ? errno : EIO;
-    Data += Written;
-    Size -= static_cast<size_t>(Written);
-  }
-  return 0;
+  return WriteDescriptor(File->Descriptor, Data, Size);
 }
 
 int CopyAccess(const std::string& Model, TFileState* File) {

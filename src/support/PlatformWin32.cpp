@@ -40,6 +40,18 @@ TLeadBytes ReadLeadBytes() {
 // Windows reads and writes at most 4 GiB less one byte per call.
 DWORD Chunk(size_t Size) { return static_cast<DWORD>(std::min<size_t>(Size, 1u << 30)); }
 
+// Writes all of Data, going on after a short write.
+int WriteHandle(HANDLE Handle, const char* Data, size_t Size) {
+  while (Size > 0) {
+    DWORD Written = 0;
+    if (!WriteFile(Handle, Data, Chunk(Size), &Written, nullptr)) return LastError();
+    if (Written == 0) return ERROR_WRITE_FAULT;
+    Data += Written;
+    Size -= Written;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void StartProcess(int, char**) {
@@ -96,15 +108,7 @@ int OpenStdOut(TOutputKind& Kind) {
 }
 
 int WriteStdOut(const char* Data, size_t Size) {
-  HANDLE Output = GetStdHandle(STD_OUTPUT_HANDLE);
-  while (Size > 0) {
-    DWORD Written = 0;
-    if (!WriteFile(Output, Data, Chunk(Size), &Written, nullptr)) return LastError();
-    if (Written == 0) return ERROR_WRITE_FAULT;
-    Data += Written;
-    Size -= Written;
-  }
-  return 0;
+  return WriteHandle(GetStdHandle(STD_OUTPUT_HANDLE), Data, Size);
 }
 
 struct TFileState {
@@ -165,14 +169,7 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
 bool IsNameTaken(int Code) { return Code == ERROR_FILE_EXISTS || Code == ERROR_ALREADY_EXISTS; }
 
 int WriteAll(TFileState* File, const char* Data, size_t Size) {
-  while (Size > 0) {
-    DWORD Written = 0;
-    if (!WriteFile(File->Handle, Data, Chunk(Size), &Written, nullptr)) return LastError();
-    if (Written == 0) return ERROR_WRITE_FAULT;
-    Data += Written;
-    Size -= Written;
-  }
-  return 0;
+  return WriteHandle(File->Handle, Data, Size);
 }
 
 int CopyAccess(const std::string& Model, TFileState* File) {
