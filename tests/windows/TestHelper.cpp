@@ -8,52 +8,39 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
-namespace {
-
-int Launch(const char* Program) {
-  char Line[32768];
-  if (!GetEnvironmentVariableA("QUORVADEL_RAW_COMMAND_LINE", Line, sizeof Line)) return 120;
-  STARTUPINFOA Startup = {};
-  Startup.cb = sizeof Startup;
-  PROCESS_INFORMATION Process;
-  if (!CreateProcessA(Program, Line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup, &Process))
-    return 121;
-  WaitForSingleObject(Process.hProcess, INFINITE);
-  DWORD Code = 122;
-  GetExitCodeProcess(Process.hProcess, &Code);
-  return static_cast<int>(Code);
-}
-
-int Hold(const char* File, const char* Share) {
-  HANDLE Handle = CreateFileA(File, GENERIC_READ, std::strcmp(Share, "read") == 0 ? FILE_SHARE_READ : 0,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (Handle == INVALID_HANDLE_VALUE) return 123;
-  DWORD Written;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), "ready\n", 6, &Written, nullptr);
-  while (std::getchar() != EOF) {
-  }
-  CloseHandle(Handle);
-  return 0;
-}
-
-int SetAttributes(const char* File, const std::string& Bits) {
-  DWORD Attributes = 0;
-  if (Bits.find('r') != std::string::npos) Attributes |= FILE_ATTRIBUTE_READONLY;
-  if (Bits.find('h') != std::string::npos) Attributes |= FILE_ATTRIBUTE_HIDDEN;
-  if (Bits.find('s') != std::string::npos) Attributes |= FILE_ATTRIBUTE_SYSTEM;
-  return SetFileAttributesA(File, Attributes ? Attributes : FILE_ATTRIBUTE_NORMAL) ? 0 : 124;
-}
-
-}  // namespace
-
 int main(int ArgC, char** ArgV) {
-  std::string Mode = ArgC > 1 ? ArgV[1] : "";
-  if (Mode == "launch" && ArgC == 3) return Launch(ArgV[2]);
-  if (Mode == "hold" && ArgC == 4) return Hold(ArgV[2], ArgV[3]);
-  if (Mode == "attrib" && ArgC == 4) return SetAttributes(ArgV[2], ArgV[3]);
+  std::string Mode = ArgC == 4 || ArgC == 3 ? ArgV[1] : "";
+  if (Mode == "launch") {
+    char Line[32768];
+    STARTUPINFOA Startup = {sizeof Startup};
+    PROCESS_INFORMATION Process;
+    DWORD Code = 120;
+    if (GetEnvironmentVariableA("QUORVADEL_RAW_COMMAND_LINE", Line, sizeof Line) &&
+        CreateProcessA(ArgV[2], Line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &Startup, &Process)) {
+      WaitForSingleObject(Process.hProcess, INFINITE);
+      GetExitCodeProcess(Process.hProcess, &Code);
+    }
+    return static_cast<int>(Code);
+  }
+  if (Mode == "hold" && ArgC == 4) {
+    HANDLE File = CreateFileA(ArgV[2], GENERIC_READ, std::string(ArgV[3]) == "read" ? FILE_SHARE_READ : 0,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (File == INVALID_HANDLE_VALUE) return 123;
+    std::printf("ready\n");
+    std::fflush(stdout);
+    while (std::getchar() != EOF) {
+    }
+    return CloseHandle(File) ? 0 : 124;
+  }
+  if (Mode == "attrib" && ArgC == 4) {
+    std::string Bits = ArgV[3];
+    DWORD Attributes = (Bits.find('r') != std::string::npos ? FILE_ATTRIBUTE_READONLY : 0) |
+                       (Bits.find('h') != std::string::npos ? FILE_ATTRIBUTE_HIDDEN : 0) |
+                       (Bits.find('s') != std::string::npos ? FILE_ATTRIBUTE_SYSTEM : 0);
+    return SetFileAttributesA(ArgV[2], Attributes ? Attributes : FILE_ATTRIBUTE_NORMAL) ? 0 : 124;
+  }
   std::fprintf(stderr, "usage: TestHelper launch PROGRAM | hold FILE SHARE | attrib FILE BITS\n");
   return 2;
 }

@@ -1,0 +1,262 @@
+#!/usr/bin/env python3
+# Runs the scenario table (scenarios.txt, whose head tells its form) against
+# the built program and compares all it leaves: standard output to the byte, the
+# exit code, nothing on standard error, every file.
+#
+#   run.py [--wrap CMD] PROGRAM   every row, then the real files of $QUORVADEL_CORPUS;
+#                                 CMD (wine64, valgrind ...) runs the program
+#   run.py --shim LIB PROGRAM     the rows marked "faults" again with LIB preloaded,
+#                                 every call failing in turn, a kill at every call
+#
+# A Windows program (its name ends in .exe) keeps permission bits only as the
+# read-only attribute, and its texts are in code page 1252.
+import argparse, ctypes, os, pty, re, resource, shutil, signal, stat, subprocess, sys, tempfile, tty
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
+ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib')
+ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None,
+           disk=None, hold=None, outputs=['file'], faults=False, only=None)
+PROGRAM, WRAP, WINDOWS, HELPER = '', [], False, []
+
+
+def parse_files(words):
+    # PATH [ATTR...] VALUE, once or more: a bare word after a value starts the next file.
+    files = []
+    for text, is_value in words:
+        key, _, value = ('', '', '') if is_value else text.decode('latin-1').partition('=')
+        if not files or (not is_value and key not in ATTRIBUTES and (files[-1]['valued'] or files[-1]['kind'] != 'file')):
+            files.append(dict(path=text.decode('latin-1'), content=b'', mode=0o644, kind='file', valued=False))
+        elif is_value: files[-1].update(content=files[-1]['content'] + text, valued=True)
+        elif key in ('dir', 'fifo', 'link'): files[-1]['kind'] = key
+        elif key in ATTRIBUTES: files[-1][key] = value if key == 'attrib' else int(value, 8 if key == 'mode' else 10)
+        else: raise ValueError('a value is missing before ' + key)
+    return files
+
+
+def read_table():
+    own, other = ('windows:', 'posix:') if WINDOWS else ('posix:', 'windows:')
+    lines, rows, lets = [], [], {}
+    for line in open(os.path.join(HERE, 'scenarios.txt'), encoding='latin-1'):
+        if line[:1].isspace() and line.strip() and lines: lines[-1] += line.rstrip('\n')
+        elif line.strip() and not line.startswith(('#', other)): lines.append(line.rstrip('\n').replace(own, '', 1))
+    for line in lines:
+        if line.startswith('== '):
+            rows.append(dict(ROW, name=line[3:]))
+            continue
+        words = [(m[1].encode('latin-1').decode('unicode_escape').encode('latin-1') * int(m[2] or 1), True)
+                 if m[1] is not None else (lets[m[3][1:]], True) if m[3][0] == '$'
+                 else (m[3].encode('latin-1'), False) for m in TOKEN.finditer(line)]
+        key, value = words[0][0].decode(), b''.join(text for text, is_value in words if is_value)
+        bare = [text.decode('latin-1') for text, _ in words[1:]]
+        if key == 'let': lets[bare[0]] = value
+        elif key in ('file', 'after'): rows[-1][key] = rows[-1][key] + parse_files(words[1:])
+        elif key == 'run': rows[-1][key] = [text for text, _ in words[1:]]
+        elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
+        elif key in ('exit', 'fsize', 'memory'): rows[-1][key] = int(bare[0])
+        elif key in ('locked', 'disk', 'only'): rows[-1][key] = bare[0]
+        elif key in ('hold', 'outputs', 'faults'): rows[-1][key] = bare or True
+        else: raise ValueError('unknown line ' + line)
+    return [row for row in rows if row['only'] in (None, own[:-1])]
+
+
+def corpus_rows(folder):
+    # Each real SYLK file, rewritten as an independent split of its lines says.
+    rows = []
+    for name in sorted(os.listdir(folder)) if folder and os.path.isdir(folder) else []:
+        if not name.endswith('.slk'): continue
+        old, stem = open(os.path.join(folder, name), 'rb').read(), name.rsplit('.', 1)[0]
+        lines = re.split(rb'\r\n|\r|\n', old.split(b'\0')[0].rstrip(b'\r\n'))[1:]
+        row = dict(ROW, name='Corpus: ' + name, file=[dict(path=name, content=old, mode=0o644, kind='file')],
+                   run=[name.encode()], stdout=b'Quorvadel v.1.0 - SYLK files for SCALC3\r\n\r\n'
+                   b'File list built (1 files)\r\nProcessing: [1] %s\r\n' % name.encode())
+        if old.startswith(b'ID;'):
+            row['stdout'] += b'  renamed as %s.bak\r\n  successfully updated\r\n' % stem.encode()
+            new = b''.join(line + b'\r\n' for line in [b'ID;PSCALC3'] + lines)
+            row['after'] = [dict(row['file'][0], path=stem + '.bak'), dict(row['file'][0], content=new)]
+        else:
+            row['stdout'] += b'  ERROR! File is not a SYLK file\r\n'
+        rows.append(row)
+    return rows
+
+
+def text(data, folder):
+    # The table's placeholders filled in for this run and platform.
+    data = data.replace(b'{dir}', folder.encode()).replace(b'{module}', os.path.basename(PROGRAM).encode())
+    return data.replace(b'{\xc3\xa0}', b'\xe0' if WINDOWS else b'\xc3\xa0').replace(b'{\xc3\xa9}', b'\xe9' if WINDOWS else b'\xc3\xa9')
+
+
+def entry(kind, mode, content):
+    return kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content
+
+
+def entries(files, folder):
+    return {f['path']: entry(f['kind'], f['mode'], text(f['content'], folder).ljust(f.get('size', 0), b'\0'))
+            for f in files if f['kind'] != 'dir'}
+
+
+def expected(row, folder):
+    # The files before, with those the row says are new or changed.
+    return {**entries(row['file'], folder), **entries(row['after'], folder)}
+
+
+def lay_out(row, folder):
+    for f in row['file']:
+        path = os.path.join(folder, f['path'])
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if f['kind'] == 'link': os.symlink(f['content'], path)
+        elif f['kind'] == 'dir': os.makedirs(path, exist_ok=True)
+        elif f['kind'] == 'fifo': os.mkfifo(path)
+        else:
+            with open(path, 'wb') as out: out.write(text(f['content'], folder))
+            os.truncate(path, max(f.get('size', 0), len(text(f['content'], folder))))
+        if f['kind'] != 'link': os.chmod(path, f['mode'])
+        if 'time' in f: os.utime(path, (f['time'], f['time']))
+        if 'attrib' in f: subprocess.run(HELPER + ['attrib', f['path'], f['attrib']], cwd=folder, check=True)
+
+
+def snapshot(folder):
+    files = {}
+    for top, dirs, names in os.walk(folder):
+        for path in (os.path.join(top, name) for name in dirs + names):
+            mode, rel = os.lstat(path).st_mode, os.path.relpath(path, folder)
+            if stat.S_ISLNK(mode): files[rel] = entry('link', 0, os.readlink(path).encode())
+            elif stat.S_ISFIFO(mode): files[rel] = entry('fifo', mode & 0o7777, b'')
+            elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, open(path, 'rb').read())
+    return files
+
+
+def run(row, output, folder, env):
+    # Runs the program in folder; returns (exit code, or minus the signal, stdout, stderr).
+    command, env = WRAP + [PROGRAM] + [text(arg, folder) for arg in row['run']], dict(os.environ, **env)
+    if row['raw']:
+        command = HELPER + ['launch', 'Z:' + PROGRAM.replace('/', '\\')]
+        env['QUORVADEL_RAW_COMMAND_LINE'] = row['raw'].decode('latin-1')
+    reader, out = None, os.open({'full': '/dev/full'}.get(output, folder + '.out'), os.O_RDWR | os.O_CREAT)
+    if output == 'terminal': reader, out = pty.openpty()
+    if output in ('pipe', 'closed-pipe'): reader, out = os.pipe()
+    if output == 'closed-pipe': reader = os.close(reader)
+
+    def prepare():
+        if output == 'terminal': tty.setraw(1)
+        if output == 'closed': os.close(1)
+        if row['fsize']: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+        for limit, size in ((resource.RLIMIT_FSIZE, row['fsize']), (resource.RLIMIT_AS, row['memory'])):
+            if size: resource.setrlimit(limit, (size, size))
+    holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + row['hold'], cwd=folder, stdin=subprocess.PIPE,
+                                              stdout=subprocess.PIPE)
+    if holder and holder.stdout.read(6) != b'ready\n': raise OSError('the file could not be held')
+    with open(folder + '.err', 'w+b') as err:
+        child = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.PIPE, stdout=out, stderr=err,
+                                 preexec_fn=prepare)
+        os.close(out)
+        try:
+            child.communicate(row['stdin'], timeout=20)
+            code = child.returncode
+        except subprocess.TimeoutExpired:
+            child.kill()
+            child.wait()
+            code = 'no end within 20 s'
+        err.seek(0)
+        errors = err.read()
+    holder and holder.communicate()
+    printed = b''
+    if reader is not None:
+        os.set_blocking(reader, False)
+        try:
+            while chunk := os.read(reader, 65536): printed += chunk
+        except OSError:  # a pipe holds no more, a terminal is gone (EIO)
+            os.close(reader)
+    elif output == 'file': printed = open(folder + '.out', 'rb').read()
+    for left in (folder + '.out', folder + '.err'): os.path.exists(left) and os.remove(left)
+    return code, printed, errors
+
+
+def scenario(row, output, env={}):
+    # Runs a row in a fresh folder; returns (folder, result, the files left).
+    folder = tempfile.mkdtemp(prefix='quorvadel-')
+    locked = row['locked'] and os.path.join(folder, row['locked'])
+    try:
+        if row['disk']: mount_tmpfs(folder, row['disk'])
+        lay_out(row, folder)
+        if locked and not lock(locked, True): raise OSError('cannot make a folder read-only here')
+        result = run(row, output, folder, env)
+        if locked: lock(locked, False)
+        return folder, result, snapshot(folder)
+    finally:
+        if row['disk']: ctypes.CDLL(None).umount2(folder.encode(), 2)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def check(row):
+    problems = []
+    for output in row['outputs']:
+        if WINDOWS and output == 'terminal': continue  # wine draws a console there
+        folder, (code, printed, errors), files = scenario(row, output)
+        where = '' if output == 'file' else ' (standard output: %s)' % output
+        if code != row['exit']: problems.append('exit code %s, expected %d%s' % (code, row['exit'], where))
+        got = re.sub(rb'(\xc3\xa0|\xe0|at) [0-9A-F]{8}', rb'\1 ADDR', printed)
+        if got != text(row['stdout'], folder): problems.append('standard output%s%s' % (where, difference(text(row['stdout'], folder), got)))
+        if errors: problems.append('standard error: %r' % errors[:300])
+        wanted = expected(row, folder)
+        problems += ['file %s%s: %s, expected %s' % (path, where, show(files.get(path)), show(wanted.get(path)))
+                     for path in sorted(set(files) | set(wanted)) if files.get(path) != wanted.get(path)]
+    return problems
+
+
+def difference(want, got):
+    at = next((i for i, (a, b) in enumerate(zip(want, got)) if a != b), min(len(want), len(got)))
+    start = max(0, at - 40)
+    return ' differs at byte %d:\n    expected %r\n    got      %r' % (at, want[start:at + 60], got[start:at + 60])
+
+
+def show(found):
+    return 'none' if found is None else '%s 0%o %r%s' % (*found[:2], found[2][:80], '...' if len(found[2]) > 80 else '')
+
+
+def lock(path, on):
+    # A folder in which nobody, root included, can create a file.
+    if os.geteuid() != 0: return os.chmod(path, 0o555 if on else 0o755) is None
+    return subprocess.run(['chattr', '+i' if on else '-i', path], stderr=subprocess.DEVNULL).returncode == 0
+
+
+def mount_tmpfs(folder, size):
+    # A small tmpfs on folder, in a mount namespace of this process alone.
+    libc = ctypes.CDLL(None, use_errno=True)
+    if not getattr(mount_tmpfs, 'private', False):
+        mount_tmpfs.private = libc.unshare(0x20000) == 0 and libc.mount(b'none', b'/', None, 0x44000, None) == 0
+    if not mount_tmpfs.private or libc.mount(b'tmpfs', folder.encode(), b'tmpfs', 0, b'size=' + size.encode()):
+        raise OSError('cannot mount a tmpfs here')
+
+
+def main():
+    global PROGRAM, WRAP, WINDOWS, HELPER
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--wrap', default='', help='command that runs the program')
+    parser.add_argument('--shim', help='the fault shim: run the fault sweep and the kills')
+    parser.add_argument('program')
+    args = parser.parse_args()
+    PROGRAM, WRAP, WINDOWS = os.path.abspath(args.program), args.wrap.split(), args.program.endswith('.exe')
+    HELPER = WRAP + [os.environ.get('QUORVADEL_TEST_HELPER', 'TestHelper.exe')]
+    rows, judge = read_table() + corpus_rows(os.environ.get('QUORVADEL_CORPUS')), check
+    if args.shim:
+        import faults
+        rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, os.path.abspath(args.shim), sys.modules[__name__])
+    failed = skipped = 0
+    for row in rows:
+        try:
+            if row['memory'] and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
+                raise OSError('only a plain program runs under a memory limit')
+            problems = judge(row)
+        except OSError as reason:
+            skipped += 1
+            print('%s: skipped, %s' % (row['name'], reason))
+            continue
+        failed += bool(problems)
+        if problems: print('FAILED %s\n  %s' % (row['name'], '\n  '.join(problems)))
+    print('%d rows, %d failed, %d skipped' % (len(rows), failed, skipped))
+    return 1 if failed or not rows else 0
+
+
+if __name__ == '__main__':
+    sys.exit(main())
