@@ -1,0 +1,135 @@
+// Preloaded in front of the C library by the fault runs of tests/run.py, and
+// only there: it numbers the file calls the program makes, logs each one, and
+// at the call that QUORVADEL_FAULT names ("N:ACTION") it
+//   ERRNO      fails it with that error number
+//   ERRNO+     fails it and every later call of the same kind
+//   short      moves half of its bytes
+//   kill       sends SIGKILL before it;  killafter: after it (after half of a write)
+// QUORVADEL_FAULT_LOG gets "loaded", then one line per call, "KIND RESULT ARGS",
+// and "! N ACTION" when the fault strikes. The program carries nothing for it.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+int LogFd = -1, FaultErrno = 0;
+long Count = 0, FaultAt = 0;
+char Action[32] = "", Always = 0;
+const char* StruckKind = nullptr;
+
+[[gnu::constructor]] void Start() {
+  if (const char* Path = std::getenv("QUORVADEL_FAULT_LOG")) {
+    long Fd = syscall(SYS_openat, AT_FDCWD, Path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // Far above 0 to 2, so that a closed standard output stays closed.
+    LogFd = Fd < 0 ? -1 : static_cast<int>(syscall(SYS_fcntl, Fd, F_DUPFD_CLOEXEC, 200));
+    syscall(SYS_close, Fd);
+  }
+  // The C library writes this with its own inner calls, never through the wrappers below.
+  dprintf(LogFd, "loaded\n");
+  const char* Spec = std::getenv("QUORVADEL_FAULT");
+  if (Spec && std::sscanf(Spec, "%ld:%31[^+]%c", &FaultAt, Action, &Always) >= 2) FaultErrno = std::atoi(Action);
+}
+
+[[noreturn]] void Kill() {
+  kill(getpid(), SIGKILL);
+  for (;;) pause();
+}
+
+long AsNumber(long Value) { return Value; }
+long AsNumber(const void* Value) { return Value != nullptr; }
+
+// Runs one call: Real(Half) makes the real call, moving half of its bytes
+// when Half; Failed is the value that tells of a failure.
+template <class R, class TReal>
+R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
+  ++Count;
+  bool Struck = Count == FaultAt || (Always && StruckKind && std::strcmp(StruckKind, Kind) == 0);
+  if (Struck) {
+    StruckKind = Kind;
+    dprintf(LogFd, "! %ld %s\n", Count, Action);
+  }
+  bool Fails = Struck && FaultErrno != 0, Half = Struck && (!std::strcmp(Action, "short") ||
+                                                           !std::strcmp(Action, "killafter"));
+  if (Struck && !std::strcmp(Action, "kill")) Kill();
+  // Linux releases a descriptor even when its close reports an error.
+  bool Releases = !std::strcmp(Kind, "close");
+  R Result = Fails && !Releases ? Failed : Real(Half);
+  int Saved = Fails ? FaultErrno : errno;
+  dprintf(LogFd, "%s %ld %s\n", Kind, Fails ? -1 : AsNumber(Result), Args);
+  if (Struck && !std::strcmp(Action, "killafter")) Kill();
+  errno = Saved;
+  return Fails ? Failed : Result;
+}
+
+template <class F>
+F RealCall(const char* Name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, Name));
+}
+
+size_t Part(bool Half, size_t Size) { return Half && Size > 1 ? Size / 2 : Size; }
+
+}  // namespace
+
+// One wrapper per call: its kind, its real call, its failure value, and how
+// the log shows its arguments.
+#define WRAP(RET, NAME, PARAMS, CALL, FAILED, KIND, FORMAT, ...)                         \
+  extern "C" RET NAME PARAMS {                                                         \
+    static auto Real = RealCall<RET(*) PARAMS>(#NAME);                                 \
+    char Args[1100];                                                                   \
+    std::snprintf(Args, sizeof Args, FORMAT, __VA_ARGS__);                             \
+    return Run<RET>(KIND, FAILED, Args, [&]([[maybe_unused]] bool Half) { return Real CALL; }); \
+  }
+
+WRAP(ssize_t, read, (int Fd, void* Data, size_t Size), (Fd, Data, Part(Half, Size)), -1, "read", "%d", Fd)
+WRAP(ssize_t, write, (int Fd, const void* Data, size_t Size), (Fd, Data, Part(Half, Size)), -1,
+     Fd == 1 ? "stdout" : "write", "%d", Fd)
+WRAP(int, fsync, (int Fd), (Fd), -1, "fsync", "%d", Fd)
+WRAP(int, syncfs, (int Fd), (Fd), -1, "syncfs", "%d", Fd)
+WRAP(int, close, (int Fd), (Fd), -1, "close", "%d", Fd)
+WRAP(int, link, (const char* From, const char* To), (From, To), -1, "link", "%s %s", From, To)
+WRAP(int, rename, (const char* From, const char* To), (From, To), -1, "rename", "%s %s", From, To)
+WRAP(int, renameat2, (int FromFolder, const char* From, int ToFolder, const char* To, unsigned Flags),
+     (FromFolder, From, ToFolder, To, Flags), -1, "rename", "%s %s", From, To)
+WRAP(int, unlink, (const char* Path), (Path), -1, "unlink", "%s", Path)
+WRAP(DIR*, opendir, (const char* Path), (Path), nullptr, "opendir", "%s", Path)
+WRAP(dirent*, readdir, (DIR * Folder), (Folder), nullptr, "readdir", "%s", "")
+WRAP(int, closedir, (DIR * Folder), (Folder), -1, "close", "%s", "dir")
+WRAP(int, stat, (const char* Path, struct stat* Info), (Path, Info), -1, "stat", "%s", Path)
+WRAP(int, lstat, (const char* Path, struct stat* Info), (Path, Info), -1, "stat", "%s", Path)
+WRAP(int, fstat, (int Fd, struct stat* Info), (Fd, Info), -1, "stat", "%d", Fd)
+WRAP(int, fchmod, (int Fd, mode_t Mode), (Fd, Mode), -1, "chmod", "%d %o", Fd, Mode)
+WRAP(int, fchown, (int Fd, uid_t Owner, gid_t Group), (Fd, Owner, Group), -1, "chown", "%d", Fd)
+
+extern "C" int open(const char* Path, int Flags, ...) {
+  va_list Args;
+  va_start(Args, Flags);
+  mode_t Mode = (Flags & O_CREAT) ? static_cast<mode_t>(va_arg(Args, int)) : 0;
+  va_end(Args);
+  static auto Real = RealCall<int (*)(const char*, int, ...)>("open");
+  char Text[1100];
+  std::snprintf(Text, sizeof Text, "%s %o", Path, Flags);
+  return Run((Flags & O_CREAT) ? "create" : "open", -1, Text, [&](bool) { return Real(Path, Flags, Mode); });
+}
+
+extern "C" int fcntl(int Fd, int Command, ...) {
+  static auto Real = RealCall<int (*)(int, int, ...)>("fcntl");
+  va_list Args;
+  va_start(Args, Command);
+  // Every command the program uses takes an int or nothing; a long carries either.
+  long Argument = va_arg(Args, long);
+  va_end(Args);
+  char Text[32];
+  std::snprintf(Text, sizeof Text, "%d", Fd);
+  return Run("fcntl", -1, Text, [&](bool) { return Real(Fd, Command, Argument); });
+}

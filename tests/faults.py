@@ -1,0 +1,131 @@
+# The proof that no failure costs data: a row of the table runs again with the
+# fault shim preloaded, once for every call it makes failing with each error the
+# platform gives for that kind of call, and once killed at every call. One rule
+# judges every run, and the clean run's calls must come in an order that a power
+# cut cannot make unsafe.
+import errno, os, re, tempfile
+
+# The errors each kind of call really meets; the first one also fails every
+# later call of the kind. "short" moves half the bytes.
+ERRORS = {
+    'open': ['EACCES', 'EIO'], 'create': ['EEXIST', 'ENOSPC', 'EROFS'], 'read': ['EIO', 'EINTR', 'short'],
+    'write': ['ENOSPC', 'EINTR', 'short'], 'stdout': ['EPIPE', 'EINTR', 'short'], 'fsync': ['EIO', 'EINVAL'],
+    'syncfs': ['EIO'], 'close': ['EIO', 'EINTR'], 'link': ['EPERM', 'EEXIST', 'EMLINK', 'EXDEV'],
+    'rename': ['EINVAL', 'EXDEV', 'EBUSY', 'EEXIST'], 'unlink': ['EIO'], 'opendir': ['EACCES', 'ENOENT'],
+    'readdir': ['EIO'], 'stat': ['EIO', 'ENOENT', 'EACCES'], 'chmod': ['EPERM'], 'chown': ['EPERM'],
+    'fcntl': ['EINVAL'],
+}
+HALTS = {b'  ERROR! File not found': 1, b'  ERROR! File is not': 2, b"  ERROR! Can't update": 3,
+         b"  ERROR! Can't rename": 4}
+TEMPORARY = re.compile(r'(^|/)\.quorvadel-[0-9A-F]{8}\.tmp$')
+
+
+def calls(log):
+    return [line.split(' ', 2) for line in log.splitlines()[1:] if not line.startswith('!')]
+
+
+def blocks(printed):
+    # The lines under each "Processing" line, by name; a line cut short is left out.
+    shown, name = {}, None
+    for line in printed.split(b'\r\n')[:-1]:
+        if line.startswith(b'Processing: ['): name = line.split(b'] ', 1)[1].decode('latin-1')
+        if name is not None: shown.setdefault(name, []).append(line)
+    return shown
+
+
+def judge(run, row, folder, clean, result, files, killed, output_failed):
+    # The promise for every file, and the truth of what the run said.
+    problems, before, after = [], run.entries(row['file'], folder), run.expected(row, folder)
+    for path, found in files.items():
+        if TEMPORARY.search(path): killed or problems.append('temporary file left: ' + path)
+        elif found not in (before.get(path), after.get(path)): problems.append('neither old nor new: ' + path)
+    problems += ['old content lost: ' + path for path, old in before.items()
+                 if path not in files and old not in files.values()]
+    code, printed, errors = result
+    if errors: problems.append('standard error: %r' % errors[:200])
+    if output_failed: return problems + ([] if code != 0 else ['output lost, yet exit code 0'])
+    shown = blocks(printed)
+    for path, lines in shown.items():
+        updated, renamed = b'  successfully updated' in lines, [l[13:].decode('latin-1') for l in lines if l.startswith(b'  renamed as ')]
+        if updated and files.get(path) != after.get(path): problems.append('said updated, not updated: ' + path)
+        if any(files.get(backup) != before.get(path) for backup in renamed): problems.append('said renamed, no backup: ' + path)
+        unchanged = files.get(path) == before.get(path) or (renamed and path not in files)
+        if not (killed or updated or unchanged or any(b'Exception EWriteError' in line for line in lines)):
+            problems.append('changed, yet not said updated: ' + path)
+    if killed: return problems
+    lines = printed.split(b'\r\n')[:-1]
+    runtime = re.search(rb'^Runtime error +(\d+)', printed, re.M)
+    if runtime: want = int(runtime[1])
+    elif any(line.startswith(b'Exception ') for line in lines): want = 1
+    elif lines and lines[-1] == b'  Process halted': want = next(c for e, c in HALTS.items() if lines[-2].startswith(e))
+    elif any(line.startswith(b'ERROR! SYLK file list') for line in lines): want = 5
+    else:
+        want = 0
+        if set(shown) != set(blocks(clean)) and b'File list built (0 files)' not in printed:
+            problems.append('a clean end, but not every file was processed')
+        problems += ['a clean end, but no result for ' + path for path, said in shown.items()
+                     if not any(line.startswith((b'  successfully', b'  ERROR!')) for line in said)]
+    return problems + ([] if code == want else ['exit code %s, expected %d' % (code, want)])
+
+
+def check_order(log):
+    # A power cut keeps what was flushed: a file's content and the entries of
+    # a folder reach the disk with its fsync (or a syncfs). A rename may put a
+    # file in place only once its content is there, and, in a folder where a
+    # backup link was just made, once that link is there too; every rename is
+    # flushed before the run ends.
+    problems, fds, unflushed, entries = [], {}, set(), {}
+    for kind, result, args in calls(log):
+        words = args.split(' ')
+        if kind in ('open', 'create') and int(result) >= 0:
+            fds[result] = words[0] + ('/' if int(words[1], 8) & os.O_DIRECTORY else '')
+        path = fds.get(words[0], '')
+        if kind == 'write': unflushed.add(path)
+        elif kind == 'fsync' and path.endswith('/'): entries[os.path.normpath(path)] = []
+        elif kind == 'fsync': unflushed.discard(path)
+        elif kind == 'syncfs': unflushed, entries = set(), {}
+        elif kind in ('link', 'rename') and int(result) == 0:
+            folder = os.path.normpath(os.path.dirname(words[1]) or '.')
+            if kind == 'rename' and words[0] in unflushed: problems.append('renamed before flushed: ' + words[0])
+            if kind == 'rename' and 'link' in entries.get(folder, []):
+                problems.append('renamed before the backup link was flushed: ' + words[1])
+            entries.setdefault(folder, []).append(kind)
+    return problems + ['a rename never flushed in ' + f for f, done in entries.items() if 'rename' in done]
+
+
+def sweep(row, shim, run):
+    # Every fault at every call, and every kill; returns the problems.
+    log = tempfile.mktemp(prefix='quorvadel-log-')
+    sanitized = 'QUORVADEL_SANITIZED' in os.environ
+
+    def attempt(fault):
+        os.path.exists(log) and os.remove(log)
+        number, action = fault.partition(':')[::2]
+        action = str(getattr(errno, action.rstrip('+'))) + '+' * action.endswith('+') if action[:1] == 'E' else action
+        env = {'LD_PRELOAD': shim, 'QUORVADEL_FAULT_LOG': log, 'QUORVADEL_FAULT': number + ':' + action,
+               'ASAN_OPTIONS': os.environ.get('ASAN_OPTIONS', '') + ':verify_asan_link_order=0'}
+        folder, result, files = run.scenario(row, 'file', env)
+        return folder, result, files, open(log).read() if os.path.exists(log) else ''
+
+    folder, clean, files, clean_log = attempt('')
+    if not clean_log.startswith('loaded\n'): return ['the fault shim did not load']
+    problems = judge(run, row, folder, clean[1], clean, files, False, False) + check_order(clean_log)
+    made = calls(clean_log)
+    faults = ['%d:%s%s' % (n, error, '+' if i == 0 and error != 'short' else '') for n, (kind, _, _) in enumerate(made, 1)
+              for i, error in enumerate(ERRORS.get(kind, [])[:1 if sanitized else None])]
+    if not sanitized:  # a sanitizer cannot watch a kill
+        faults += ['%d:kill' % n for n in range(1, len(made) + 1)]
+        faults += ['%d:killafter' % n for n, (kind, _, _) in enumerate(made, 1) if kind == 'write']
+    for fault in faults:
+        folder, result, files, fault_log = attempt(fault)
+        struck = re.search(r'^! \d+ ', fault_log, re.M)
+        if not struck: problems.append('%s: the calls changed, the fault never struck' % fault)
+        killed = 'kill' in fault
+        output_failed = 'EINTR' not in fault and bool(re.search(r'^(stdout|stat) -1 1$', fault_log, re.M))
+        found = judge(run, row, folder, clean[1], result, files, killed, output_failed)
+        if killed and struck and result[0] != -9: found.append('not killed: %s' % (result[0],))
+        problems += ['%s: %s' % (fault, problem) for problem in found]
+        if len(problems) > 20: break
+    os.path.exists(log) and os.remove(log)
+    print('%s: %d calls, %d runs' % (row['name'], len(made), len(faults) + 1))
+    return problems
