@@ -1,43 +1,27 @@
-// Wildcard matching of one name against a table-driven matcher.
-//
-// Input: a length byte, that many bytes of pattern, then the name.
+// The wildcard matcher against a plain table of which pattern prefixes match
+// which name prefixes. Input: a length byte, that many bytes of pattern, the name.
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "support/Wildcard.h"
 
-namespace {
-
-void Require(bool Condition) {
-  if (!Condition) __builtin_trap();
-}
-
-// Matched[j]: the name read so far matches the first j bytes of Pattern.
-bool MatchesByTable(const std::string& Name, const std::string& Pattern) {
-  std::vector<char> Matched(Pattern.size() + 1, 0);
-  Matched[0] = 1;
-  for (size_t J = 0; J < Pattern.size() && Pattern[J] == '*'; ++J) Matched[J + 1] = 1;
-  for (char Byte : Name) {
-    std::vector<char> Next(Pattern.size() + 1, 0);
-    for (size_t J = 0; J < Pattern.size(); ++J) {
-      if (Pattern[J] == '*') Next[J + 1] = Matched[J + 1] || Next[J] || Matched[J];
-      else Next[J + 1] = Matched[J] && (Pattern[J] == '?' || Pattern[J] == Byte);
-    }
-    Matched.swap(Next);
-  }
-  return Matched[Pattern.size()];
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   if (Size == 0) return 0;
-  size_t PatternSize = std::min<size_t>(Data[0], Size - 1);
   const char* Bytes = reinterpret_cast<const char*>(Data) + 1;
-  std::string Pattern(Bytes, PatternSize), Name(Bytes + PatternSize, Size - 1 - PatternSize);
-  bool Matches = MatchesWildcard(Name, Pattern);
-  Require(Matches == MatchesByTable(Name, Pattern));
-  if (!HasWildcard(Pattern)) Require(Matches == (Name == Pattern));
+  std::string Pattern(Bytes, std::min<size_t>(Data[0], Size - 1));
+  std::string Name(Bytes + Pattern.size(), Size - 1 - Pattern.size());
+  // Matched[J]: the name read so far matches the first J bytes of the pattern.
+  std::vector<bool> Matched(Pattern.size() + 1, false);
+  Matched[0] = true;
+  for (size_t J = 0; J < Pattern.size() && Pattern[J] == '*'; ++J) Matched[J + 1] = true;
+  for (char Byte : Name) {
+    std::vector<bool> Next(Pattern.size() + 1, false);
+    for (size_t J = 0; J < Pattern.size(); ++J)
+      Next[J + 1] = Pattern[J] == '*' ? Matched[J + 1] || Next[J] || Matched[J]
+                                      : Matched[J] && (Pattern[J] == '?' || Pattern[J] == Byte);
+    Matched.swap(Next);
+  }
+  if (MatchesWildcard(Name, Pattern) != Matched[Pattern.size()]) __builtin_trap();
   return 0;
 }
