@@ -14,7 +14,8 @@ int main(int ArgC, char** ArgV) {
   std::string Mode = ArgC == 4 || ArgC == 3 ? ArgV[1] : "";
   if (Mode == "launch") {
     char Line[32768];
-    STARTUPINFOA Startup = {sizeof Startup};
+    STARTUPINFOA Startup = {};
+    Startup.cb = sizeof Startup;
     PROCESS_INFORMATION Process;
     DWORD Code = 120;
     if (GetEnvironmentVariableA("QUORVADEL_RAW_COMMAND_LINE", Line, sizeof Line) &&
