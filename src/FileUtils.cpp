@@ -44,7 +44,9 @@ void SearchEnd(TSearchRec& Rec) {
 
 bool GetFileList(const std::string& Spec, uint32_t Attributes, LineList& List) {
   TSearchRec Rec;
-  if (SearchStart(Spec, Attributes, Rec) != 0) return false;
+  // Nothing to list is a whole listing; a folder that cannot be read is not.
+  if (int Code = SearchStart(Spec, Attributes, Rec))
+    return Code == Platform::NoMoreFiles || Platform::IsNotFound(Code);
   // Closes the search on every way out, a failure while appending included.
   struct TSearchCloser {
     TSearchRec& Rec;

@@ -25,5 +25,6 @@ int SearchNext(TSearchRec& Rec);
 void SearchEnd(TSearchRec& Rec);
 
 // Appends the names of the accepted entries (without any directory part,
-// "." and ".." left out) to List. True when the listing ran to its normal end.
+// "." and ".." left out) to List. True when the listing is whole: it ran to
+// its normal end, or there was nothing to list (no such folder, no match).
 bool GetFileList(const std::string& Spec, uint32_t Attributes, LineList& List);

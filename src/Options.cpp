@@ -5,6 +5,7 @@
 #include "support/Platform.h"
 
 std::array<std::unique_ptr<TOption>, OptionCount> OptionTable;
+std::vector<std::string> FileSpecs;
 
 namespace {
 
@@ -66,6 +67,7 @@ bool ApplySwitch(const std::string& Argument) {
 }  // namespace
 
 void CreateOptions() {
+  FileSpecs.clear();
   for (uint8_t Slot = 0; Slot < OptionCount; ++Slot)
     OptionTable[Slot] = std::make_unique<TOption>(Slot);
 }
@@ -83,12 +85,17 @@ void FreeOptions() {
 bool ParseCommandLine() { return ParseArguments(Platform::Arguments()); }
 
 bool ParseArguments(const std::vector<std::string>& Arguments) {
-  bool Valid = true;
+  bool Valid = true, SwitchesEnded = false;
   for (const std::string& Given : Arguments) {
     std::string Argument = Trim(Given);
     // Only blank bytes: no argument at all, like a lone pair of quotes.
     if (Argument.empty()) continue;
-    if (std::string_view(Platform::SwitchChars()).find(Argument[0]) == std::string_view::npos) {
+    if (!SwitchesEnded && Argument == Platform::EndOfSwitches()) {
+      SwitchesEnded = true;
+    } else if (SwitchesEnded ||
+               std::string_view(Platform::SwitchChars()).find(Argument[0]) == std::string_view::npos) {
+      if (!Platform::EveryFileSpecCounts()) FileSpecs.clear();
+      FileSpecs.push_back(Argument);
       OptionTable[optFileSpec]->Value = Argument;
       OptionTable[optFileSpec]->Enabled = true;
     } else if (!ApplySwitch(Argument)) {

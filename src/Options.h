@@ -30,6 +30,10 @@ class TOption {
 constexpr const char* DefaultBackupExt = "bak";
 
 extern std::array<std::unique_ptr<TOption>, OptionCount> OptionTable;
+// The file specifications in the order given: every positional argument
+// where the platform says so, otherwise the last one only. Slot
+// optFileSpec holds the last one.
+extern std::vector<std::string> FileSpecs;
 
 void CreateOptions();
 void SetDefaultOptions();

@@ -60,12 +60,22 @@ void UpdateFile(const std::string& Path, LineList& SylkLines) {
     }
     ShowLine(Format(SRenamedAs, {Backup}));
     AccessModel = Backup;
-  } else if (!CanReplaceFile(Path)) {
+  }
+  if ((AccessModel == Path && !CanReplaceFile(Path)) || !SylkLines.SaveLines(Path, AccessModel)) {
     ReportError(Format(SCantUpdate, {Path}), ExitCantUpdate);
     return;
   }
-  SylkLines.SaveLines(Path, AccessModel);
   ShowLine(SSuccessfullyUpdated);
+}
+
+// Appends the files that Spec names to List, in Spec's folder.
+void AddMatchingFiles(const std::string& Spec, LineList& List) {
+  LineList Found;
+  // A folder that cannot be listed, or a listing that breaks off, must not
+  // pass for an empty or a whole one: files would be left out unseen.
+  if (!GetFileList(Spec, ListedAttributes, Found)) Raise<EReadError>();
+  std::string Folder = ExtractDirectory(Spec, Platform::LeadBytes());
+  for (int I = 0; I < Found.Count(); ++I) List.Add(Folder + Found.Get(I));
 }
 
 void BuildFileList(LineList& List) {
@@ -80,17 +90,10 @@ void BuildFileList(LineList& List) {
     List.LoadLines(ListFile.Value, Platform::TReadable::FileOrPipe);
     ShowLine(Format(SFileListRead, {ListFile.Value, std::to_string(List.Count())}));
   }
-  const TOption& Spec = *OptionTable[optFileSpec];
-  if (Spec.Enabled) {
-    // The wildcard's names replace those of the list file.
+  if (OptionTable[optFileSpec]->Enabled) {
+    // The wildcards' names replace those of the list file.
     List.Clear();
-    // A search that fails once it has found names must not pass for the
-    // whole folder: the files after the failure would be left out unseen.
-    if (!GetFileList(Spec.Value, ListedAttributes, List) && List.Count() > 0) Raise<EReadError>();
-    // The search gives bare names: they are in the pattern's folder.
-    std::string Folder = ExtractDirectory(Spec.Value, Platform::LeadBytes());
-    if (!Folder.empty())
-      for (int I = 0; I < List.Count(); ++I) List.Put(I, Folder + List.Get(I));
+    for (const std::string& Spec : FileSpecs) AddMatchingFiles(Spec, List);
     ShowLine(Format(SFileListBuilt, {std::to_string(List.Count())}));
   }
 }

@@ -56,7 +56,11 @@ bool KeepAsBackup(const std::string& Path, const std::string& Backup) {
   if (Platform::SameName(Path, Backup) || Platform::IsInUse(Path)) return false;
   int Code = Platform::LinkNoReplace(Path, Backup);
   if (Code != 0 && Platform::IsLinkUnsupported(Code)) return MoveToName(Path, Backup);
-  return Code == 0;
+  // A run that ended between the backup and the update left the backup name
+  // on this very file: that backup is made already.
+  Platform::TFileStamp File, Taken;
+  return Code == 0 || (Platform::IsNameTaken(Code) && Platform::StampAt(Path, File) == 0 &&
+                       Platform::StampAt(Backup, Taken) == 0 && File.SameFile(Taken));
 }
 
 bool CanReplaceFile(const std::string& Path) {

@@ -27,9 +27,10 @@ std::string ExtractDirectory(const std::string& Path, const Platform::TLeadBytes
 bool MoveToName(const std::string& Source, const std::string& Target);
 
 // Makes Backup a name of the file at Path, which keeps its own name; where
-// the file system has no hard links, moves the file to Backup instead. False
-// when Backup exists (Path itself included), when another process holds the
-// file, or when neither can be done.
+// the file system has no hard links, moves the file to Backup instead. True
+// also when Backup is already another name of the file. False when Backup is
+// Path itself or names another file, when another process holds the file,
+// or when neither can be done.
 bool KeepAsBackup(const std::string& Path, const std::string& Backup);
 
 // True when the file at Path may be replaced: not read-only, not a

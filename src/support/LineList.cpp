@@ -35,6 +35,12 @@ struct TTemporaryFile {
   }
 };
 
+// False when the file or its folder refuses; any other failure raises.
+bool Refused(int Code, const std::string& Path) {
+  if (!Platform::IsRefusal(Code)) Raise<EFCreateError>(Path);
+  return false;
+}
+
 }  // namespace
 
 void LineList::Clear() {
@@ -110,7 +116,9 @@ bool LineList::LoadLines(const std::string& Path, Platform::TReadable Kinds) {
   Platform::TFileState* File = nullptr;
   if (Platform::OpenForReading(Path, Kinds, File) != 0) Raise<EFOpenError>(Path);
   std::string Text;
-  int Code = Platform::ReadAll(File, MaxTextSize, Text);
+  // Taken before the read, so that a change while it reads shows as one.
+  int Code = Platform::StampOf(File, LoadedStamp);
+  if (Code == 0) Code = Platform::ReadAll(File, MaxTextSize, Text);
   // Everything has been read or has failed: an error of the close says nothing more.
   Platform::CloseFile(File);
   if (Code != 0) Raise<EReadError>();
@@ -120,11 +128,11 @@ bool LineList::LoadLines(const std::string& Path, Platform::TReadable Kinds) {
   return Whole;
 }
 
-void LineList::SaveLines(const std::string& Path, const std::string& AccessModel) const {
+bool LineList::SaveLines(const std::string& Path, const std::string& AccessModel) const {
   std::string Text = JoinLines();
   TTemporaryFile Temporary;
   Platform::TFileState* File = nullptr;
-  if (CreateSiblingFile(Path, Temporary.Path, File) != 0) Raise<EFCreateError>(Path);
+  if (int Code = CreateSiblingFile(Path, Temporary.Path, File)) return Refused(Code, Path);
   // Written and given its permissions while only its owner can read it, then
   // flushed, so that the rename below puts a complete file in place.
   int WriteCode = Platform::WriteAll(File, Text.data(), Text.size());
@@ -132,13 +140,17 @@ void LineList::SaveLines(const std::string& Path, const std::string& AccessModel
   if (WriteCode == 0 && AccessCode == 0) WriteCode = Platform::FlushToDisk(File);
   int CloseCode = Platform::CloseFile(File);
   if (WriteCode != 0 || CloseCode != 0) Raise<EWriteError>();
+  if (AccessCode != 0) return Refused(AccessCode, Path);
   // Once the rename takes Path, the old content keeps only its other name
   // (a backup just made): that name must be on the disk first, or a power
   // cut could leave the old content with no name at all.
   if (AccessModel != Path && Platform::SyncDirectoryOf(AccessModel) != 0) Raise<EWriteError>();
+  // Another program's change to the file since it was read would be lost.
+  Platform::TFileStamp Now;
+  if (AccessModel == Path && (Platform::StampAt(Path, Now) != 0 || !(Now == LoadedStamp))) return false;
   // Rename over the target: a crash leaves the old file or the new one, never half.
-  if (AccessCode != 0 || Platform::RenameOver(Temporary.Path, Path, AccessModel) != 0)
-    Raise<EFCreateError>(Path);
+  if (int Code = Platform::RenameOver(Temporary.Path, Path, AccessModel)) return Refused(Code, Path);
   Temporary.Placed = true;
   if (Platform::SyncDirectoryOf(Path) != 0) Raise<EWriteError>();
+  return true;
 }

@@ -31,11 +31,15 @@ class LineList {
   // Writes every entry followed by CR LF to a new file that then replaces
   // the one at Path in one step, with the permissions of the file at
   // AccessModel: Path itself, or another name of its old content in the
-  // same folder, which is made durable before Path is replaced. Whatever
-  // fails, the file at Path keeps its old content and no temporary file is
-  // left: EFCreateError when the new file cannot be created or put in place,
-  // EWriteError when it cannot be written or flushed.
-  void SaveLines(const std::string& Path, const std::string& AccessModel) const;
+  // same folder, which is made durable before Path is replaced. In place of
+  // Path itself, the new file goes in only while Path still holds the file
+  // this list was loaded from, unchanged. Whatever fails, the file at Path
+  // keeps its old content and no temporary file is left: false when the
+  // file or its folder refuses the new file (permission, read-only, in use)
+  // or the file has changed; EFCreateError when the new file cannot be
+  // created or put in place for another reason, EWriteError when it cannot
+  // be written or flushed.
+  bool SaveLines(const std::string& Path, const std::string& AccessModel) const;
 
   // The lines of Text, without their line breaks.
   void SplitLines(std::string Text);
@@ -51,6 +55,7 @@ class LineList {
   size_t LoadedLength(uint32_t Start) const;
 
   std::string Loaded;
+  Platform::TFileStamp LoadedStamp;
   std::vector<uint32_t> Index;
   std::vector<std::string> Owned;
 };

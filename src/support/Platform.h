@@ -33,6 +33,13 @@ void StartProcess(int ArgC, char** ArgV);
 std::vector<std::string> Arguments();
 // Bytes that start a switch.
 const char* SwitchChars();
+// The argument after which every argument is a file specification; empty
+// where there is none.
+const char* EndOfSwitches();
+// True where every positional argument is a file specification, in the
+// order given (the shell has expanded the patterns); false where only the
+// last one counts.
+bool EveryFileSpecCounts();
 // Bytes that end a directory part of a path.
 const char* PathDelimiters();
 const TLeadBytes& LeadBytes();
@@ -59,8 +66,25 @@ int WriteStdOut(const char* Data, size_t Size);
 struct TFileState;
 enum class TReadable { RegularFile, FileOrPipe };
 
+// Which file a name holds, and how big and how recent it is.
+struct TFileStamp {
+  uint64_t Volume = 0, Index = 0, Size = 0;
+  int64_t Time = 0;
+  bool SameFile(const TFileStamp& Other) const { return Volume == Other.Volume && Index == Other.Index; }
+  bool operator==(const TFileStamp& Other) const {
+    return SameFile(Other) && Size == Other.Size && Time == Other.Time;
+  }
+};
+
+// True when Code means that the name, or its folder, does not exist.
+bool IsNotFound(int Code);
+// True when Code means that the file or its folder refuses the change (no
+// permission, read-only, in use), not that the machine failed.
+bool IsRefusal(int Code);
+
 // Opens an existing file for reading, sharing it with readers only. Anything
-// that is not a regular file (or a pipe, where allowed) is refused.
+// that is not a regular file (or a pipe, where allowed, whose writer it waits
+// for) is refused at once.
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
 // Reads the whole file; refuses one of more than MaxSize bytes. A file that
 // ends early delivers what it holds.
@@ -74,6 +98,9 @@ int WriteAll(TFileState* File, const char* Data, size_t Size);
 // Gives File the permissions (and owner, where allowed) of the file at Model;
 // never wider than Model's.
 int CopyAccess(const std::string& Model, TFileState* File);
+int StampOf(TFileState* File, TFileStamp& Stamp);
+// Links followed.
+int StampAt(const std::string& Path, TFileStamp& Stamp);
 // Waits until the file's content is on the disk.
 int FlushToDisk(TFileState* File);
 // Closes and releases File, also when the close reports an error.
@@ -92,7 +119,8 @@ int LinkNoReplace(const std::string& Existing, const std::string& NewName);
 // True when Code means that the file system has no hard links.
 bool IsLinkUnsupported(int Code);
 int DeleteName(const std::string& Path);
-// The attribute bits of the file at Path, links followed.
+// The attribute bits of the file at Path, links followed; read-only also
+// when this process may not write it.
 int QueryAttributes(const std::string& Path, uint32_t& Attributes);
 // True when another process holds the file so that it cannot be renamed or
 // replaced.

@@ -91,6 +91,10 @@ std::vector<std::string> Arguments() { return ProcessArguments; }
 
 const char* SwitchChars() { return "-"; }
 
+const char* EndOfSwitches() { return "--"; }
+
+bool EveryFileSpecCounts() { return true; }
+
 const char* PathDelimiters() { return "/"; }
 
 const TLeadBytes& LeadBytes() {
@@ -138,19 +142,23 @@ struct TFileState {
   bool Regular;
 };
 
+bool IsNotFound(int Code) { return Code == ENOENT || Code == ENOTDIR || Code == ENAMETOOLONG; }
+
+bool IsRefusal(int Code) { return Code == EACCES || Code == EPERM || Code == EROFS; }
+
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
-  // Non-blocking, so that opening a FIFO without a writer cannot hang.
-  int Descriptor = open(Path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // A FIFO given as a list is opened so that it waits for its writer, who
+  // may come second; anything else opens at once, so that a FIFO or a device
+  // given as a SYLK file cannot hang the run.
+  struct stat Named;
+  bool Waits = Kinds == TReadable::FileOrPipe && stat(Path.c_str(), &Named) == 0 && S_ISFIFO(Named.st_mode);
+  int Descriptor = open(Path.c_str(), O_RDONLY | (Waits ? 0 : O_NONBLOCK) | O_NOCTTY | O_CLOEXEC);
   if (Descriptor < 0) return errno;
   struct stat Info;
   int Code = fstat(Descriptor, &Info) != 0 ? errno : 0;
   bool Regular = Code == 0 && S_ISREG(Info.st_mode);
-  bool Pipe = Code == 0 && S_ISFIFO(Info.st_mode);
-  if (Code == 0 && !Regular && !(Pipe && Kinds == TReadable::FileOrPipe))
-    Code = S_ISDIR(Info.st_mode) ? EISDIR : EINVAL;
-  int Flags = Code == 0 ? fcntl(Descriptor, F_GETFL) : 0;
-  if (Code == 0 && (Flags < 0 || fcntl(Descriptor, F_SETFL, Flags & ~O_NONBLOCK) != 0))
-    Code = errno;
+  // A pipe is read only as opened to wait; one that took a file's place since is not.
+  if (Code == 0 && !Regular && !(Waits && S_ISFIFO(Info.st_mode))) Code = S_ISDIR(Info.st_mode) ? EISDIR : EINVAL;
   if (Code != 0) {
     close(Descriptor);
     return Code;
@@ -202,14 +210,38 @@ int CopyAccess(const std::string& Model, TFileState* File) {
   struct stat Wanted, Now;
   if (stat(Model.c_str(), &Wanted) != 0 || fstat(File->Descriptor, &Now) != 0) return errno;
   mode_t Mode = Wanted.st_mode & 07777;
-  if (Wanted.st_uid != Now.st_uid || Wanted.st_gid != Now.st_gid) {
-    // Only root may give a file away; a group we cannot keep must not gain
-    // the original group's rights, so those (and the others') are dropped.
-    if (fchown(File->Descriptor, Wanted.st_uid, Wanted.st_gid) != 0 &&
-        fchown(File->Descriptor, static_cast<uid_t>(-1), Wanted.st_gid) != 0)
-      Mode &= 0700;
-  }
+  // Only root may give a file away. Without its owner the file keeps the
+  // others' bits, which the owner then has too; a group we cannot keep must
+  // not gain the original group's rights.
+  if ((Wanted.st_uid != Now.st_uid || Wanted.st_gid != Now.st_gid) &&
+      fchown(File->Descriptor, Wanted.st_uid, Wanted.st_gid) != 0 &&
+      fchown(File->Descriptor, static_cast<uid_t>(-1), Wanted.st_gid) != 0)
+    Mode &= ~070;
   return fchmod(File->Descriptor, Mode) != 0 ? errno : 0;
+}
+
+namespace {
+
+TFileStamp StampFrom(const struct stat& Info) {
+  return {static_cast<uint64_t>(Info.st_dev), static_cast<uint64_t>(Info.st_ino),
+          static_cast<uint64_t>(Info.st_size),
+          static_cast<int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec};
+}
+
+}  // namespace
+
+int StampOf(TFileState* File, TFileStamp& Stamp) {
+  struct stat Info;
+  if (fstat(File->Descriptor, &Info) != 0) return errno;
+  Stamp = StampFrom(Info);
+  return 0;
+}
+
+int StampAt(const std::string& Path, TFileStamp& Stamp) {
+  struct stat Info;
+  if (stat(Path.c_str(), &Info) != 0) return errno;
+  Stamp = StampFrom(Info);
+  return 0;
 }
 
 int FlushToDisk(TFileState* File) {
@@ -263,6 +295,8 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
   struct stat Info;
   if (stat(Path.c_str(), &Info) != 0) return errno;
   Attributes = AttributesOf(AfterLastSlash(Path), Info);
+  // Root may write a file without write bits; those bits alone count for it.
+  if (faccessat(AT_FDCWD, Path.c_str(), W_OK, AT_EACCESS) != 0) Attributes |= AttrReadOnly;
   return 0;
 }
 

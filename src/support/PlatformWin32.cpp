@@ -64,6 +64,10 @@ std::vector<std::string> Arguments() { return SplitCommandLine(GetCommandLineA()
 
 const char* SwitchChars() { return "-/"; }
 
+const char* EndOfSwitches() { return ""; }
+
+bool EveryFileSpecCounts() { return false; }
+
 const char* PathDelimiters() { return "\\/:"; }
 
 const TLeadBytes& LeadBytes() {
@@ -115,6 +119,15 @@ struct TFileState {
   HANDLE Handle;
   bool Regular;
 };
+
+bool IsNotFound(int Code) {
+  return Code == ERROR_FILE_NOT_FOUND || Code == ERROR_PATH_NOT_FOUND || Code == ERROR_INVALID_NAME;
+}
+
+bool IsRefusal(int Code) {
+  return Code == ERROR_ACCESS_DENIED || Code == ERROR_WRITE_PROTECT ||
+         Code == ERROR_SHARING_VIOLATION || Code == ERROR_LOCK_VIOLATION;
+}
 
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -191,6 +204,27 @@ int CopyAccess(const std::string& Model, TFileState* File) {
       !SetFileInformationByHandle(File->Handle, FileBasicInfo, &Info, sizeof Info))
     return LastError();
   return 0;
+}
+
+int StampOf(TFileState* File, TFileStamp& Stamp) {
+  BY_HANDLE_FILE_INFORMATION Info;
+  if (!GetFileInformationByHandle(File->Handle, &Info)) return LastError();
+  Stamp = {Info.dwVolumeSerialNumber, (uint64_t{Info.nFileIndexHigh} << 32) | Info.nFileIndexLow,
+           (uint64_t{Info.nFileSizeHigh} << 32) | Info.nFileSizeLow,
+           static_cast<int64_t>((uint64_t{Info.ftLastWriteTime.dwHighDateTime} << 32) |
+                                Info.ftLastWriteTime.dwLowDateTime)};
+  return 0;
+}
+
+int StampAt(const std::string& Path, TFileStamp& Stamp) {
+  // No access asked: only the file's information is read, whoever holds it.
+  HANDLE Handle = CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) return LastError();
+  TFileState File{Handle, true};
+  int Code = StampOf(&File, Stamp);
+  CloseHandle(Handle);
+  return Code;
 }
 
 int FlushToDisk(TFileState* File) { return FlushFileBuffers(File->Handle) ? 0 : LastError(); }
