@@ -1,10 +1,12 @@
 // Preloaded in front of the C library by the fault runs of tests/run.py, and
 // only there: it numbers the file calls the program makes, logs each one, and
-// at the call that QUORVADEL_FAULT names ("N:ACTION") it
+// at the call that QUORVADEL_FAULT names ("N:ACTION", or "KIND:ACTION" for the
+// first call of a kind) it
 //   ERRNO      fails it with that error number
 //   ERRNO+     fails it and every later call of the same kind
 //   short      moves half of its bytes
 //   kill       sends SIGKILL before it;  killafter: after it (after half of a write)
+//   append=F   appends a byte to the file F before it, as another program might
 // QUORVADEL_FAULT_LOG gets "loaded", then one line per call, "KIND RESULT ARGS",
 // and "! N ACTION" when the fault strikes. The program carries nothing for it.
 #include <dirent.h>
@@ -25,7 +27,7 @@ namespace {
 
 int LogFd = -1, FaultErrno = 0;
 long Count = 0, FaultAt = 0;
-char Action[32] = "", Always = 0;
+char Action[40] = "", Always = 0, FaultKind[16] = "";
 const char* StruckKind = nullptr;
 
 [[gnu::constructor]] void Start() {
@@ -38,7 +40,9 @@ const char* StruckKind = nullptr;
   // The C library writes this with its own inner calls, never through the wrappers below.
   dprintf(LogFd, "loaded\n");
   const char* Spec = std::getenv("QUORVADEL_FAULT");
-  if (Spec && std::sscanf(Spec, "%ld:%31[^+]%c", &FaultAt, Action, &Always) >= 2) FaultErrno = std::atoi(Action);
+  if (Spec && std::sscanf(Spec, "%ld:%39[^+]%c", &FaultAt, Action, &Always) < 2)
+    std::sscanf(Spec, "%15[a-z]:%39[^+]%c", FaultKind, Action, &Always);
+  FaultErrno = std::atoi(Action);
 }
 
 [[noreturn]] void Kill() {
@@ -54,7 +58,8 @@ long AsNumber(const void* Value) { return Value != nullptr; }
 template <class R, class TReal>
 R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
   ++Count;
-  bool Struck = Count == FaultAt || (Always && StruckKind && std::strcmp(StruckKind, Kind) == 0);
+  bool Struck = Count == FaultAt || (StruckKind ? Always && !std::strcmp(StruckKind, Kind)
+                                                 : !std::strcmp(FaultKind, Kind));
   if (Struck) {
     StruckKind = Kind;
     dprintf(LogFd, "! %ld %s\n", Count, Action);
@@ -62,6 +67,11 @@ R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
   bool Fails = Struck && FaultErrno != 0, Half = Struck && (!std::strcmp(Action, "short") ||
                                                            !std::strcmp(Action, "killafter"));
   if (Struck && !std::strcmp(Action, "kill")) Kill();
+  if (Struck && !std::strncmp(Action, "append=", 7)) {
+    long Fd = syscall(SYS_openat, AT_FDCWD, Action + 7, O_WRONLY | O_APPEND | O_CLOEXEC);
+    syscall(SYS_write, Fd, "x", 1);
+    syscall(SYS_close, Fd);
+  }
   // Linux releases a descriptor even when its close reports an error.
   bool Releases = !std::strcmp(Kind, "close");
   R Result = Fails && !Releases ? Failed : Real(Half);
@@ -120,16 +130,4 @@ extern "C" int open(const char* Path, int Flags, ...) {
   char Text[1100];
   std::snprintf(Text, sizeof Text, "%s %o", Path, Flags);
   return Run((Flags & O_CREAT) ? "create" : "open", -1, Text, [&](bool) { return Real(Path, Flags, Mode); });
-}
-
-extern "C" int fcntl(int Fd, int Command, ...) {
-  static auto Real = RealCall<int (*)(int, int, ...)>("fcntl");
-  va_list Args;
-  va_start(Args, Command);
-  // Every command the program uses takes an int or nothing; a long carries either.
-  long Argument = va_arg(Args, long);
-  va_end(Args);
-  char Text[32];
-  std::snprintf(Text, sizeof Text, "%d", Fd);
-  return Run("fcntl", -1, Text, [&](bool) { return Real(Fd, Command, Argument); });
 }

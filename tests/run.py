@@ -5,19 +5,21 @@
 #
 #   run.py [--wrap CMD] PROGRAM   every row, then the real files of $QUORVADEL_CORPUS;
 #                                 CMD (wine64, valgrind ...) runs the program
-#   run.py --shim LIB PROGRAM     the rows marked "faults" again with LIB preloaded,
-#                                 every call failing in turn, a kill at every call
+#   run.py --shim LIB [--faults] PROGRAM
+#                                 LIB is the fault shim, for the rows that inject a
+#                                 change; with --faults the rows marked "faults" run again
+#                                 with it, every call failing in turn, a kill at every call
 #
 # A Windows program (its name ends in .exe) keeps permission bits only as the
 # read-only attribute, and its texts are in code page 1252.
-import argparse, ctypes, os, pty, re, resource, shutil, signal, stat, subprocess, sys, tempfile, tty
+import argparse, ctypes, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
-ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib')
+ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None,
-           disk=None, hold=None, outputs=['file'], faults=False, only=None)
-PROGRAM, WRAP, WINDOWS, HELPER = '', [], False, []
+           disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None)
+PROGRAM, WRAP, WINDOWS, HELPER, SHIM = '', [], False, [], None
 
 
 def parse_files(words):
@@ -29,7 +31,8 @@ def parse_files(words):
             files.append(dict(path=text.decode('latin-1'), content=b'', mode=0o644, kind='file', valued=False))
         elif is_value: files[-1].update(content=files[-1]['content'] + text, valued=True)
         elif key in ('dir', 'fifo', 'link'): files[-1]['kind'] = key
-        elif key in ATTRIBUTES: files[-1][key] = value if key == 'attrib' else int(value, 8 if key == 'mode' else 10)
+        elif key in ('attrib', 'same'): files[-1].update({key: value, 'valued': key == 'same'})
+        elif key in ATTRIBUTES: files[-1][key] = int(value, 8 if key == 'mode' else 10)
         else: raise ValueError('a value is missing before ' + key)
     return files
 
@@ -54,8 +57,8 @@ def read_table():
         elif key == 'run': rows[-1][key] = [text for text, _ in words[1:]]
         elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory'): rows[-1][key] = int(bare[0])
-        elif key in ('locked', 'disk', 'only'): rows[-1][key] = bare[0]
-        elif key in ('hold', 'outputs', 'faults'): rows[-1][key] = bare or True
+        elif key in ('disk', 'only', 'user', 'inject'): rows[-1][key] = bare[0]
+        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked'): rows[-1][key] = bare or True
         else: raise ValueError('unknown line ' + line)
     return [row for row in rows if row['only'] in (None, own[:-1])]
 
@@ -91,8 +94,9 @@ def entry(kind, mode, content):
 
 
 def entries(files, folder):
-    return {f['path']: entry(f['kind'], f['mode'], text(f['content'], folder).ljust(f.get('size', 0), b'\0'))
-            for f in files if f['kind'] != 'dir'}
+    named = {f['path']: f for f in files}  # a file with "same" is another name of that one
+    return {f['path']: entry(g['kind'], g['mode'], text(g['content'], folder).ljust(g.get('size', 0), b'\0'))
+            for f in files if f['kind'] != 'dir' for g in [named.get(f.get('same'), f)]}
 
 
 def expected(row, folder):
@@ -104,13 +108,14 @@ def lay_out(row, folder):
     for f in row['file']:
         path = os.path.join(folder, f['path'])
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        if f['kind'] == 'link': os.symlink(f['content'], path)
+        if 'same' in f: os.link(os.path.join(folder, f['same']), path)
+        elif f['kind'] == 'link': os.symlink(f['content'], path)
         elif f['kind'] == 'dir': os.makedirs(path, exist_ok=True)
         elif f['kind'] == 'fifo': os.mkfifo(path)
         else:
             with open(path, 'wb') as out: out.write(text(f['content'], folder))
             os.truncate(path, max(f.get('size', 0), len(text(f['content'], folder))))
-        if f['kind'] != 'link': os.chmod(path, f['mode'])
+        if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'])
         if 'time' in f: os.utime(path, (f['time'], f['time']))
         if 'attrib' in f: subprocess.run(HELPER + ['attrib', f['path'], f['attrib']], cwd=folder, check=True)
 
@@ -132,6 +137,14 @@ def run(row, output, folder, env):
     if row['raw']:
         command = HELPER + ['launch', 'Z:' + PROGRAM.replace('/', '\\')]
         env['QUORVADEL_RAW_COMMAND_LINE'] = row['raw'].decode('latin-1')
+    if row['inject']:
+        if not SHIM or WRAP: raise OSError('the change is injected by the fault shim into a plain program')
+        env.update(LD_PRELOAD=SHIM, QUORVADEL_FAULT=row['inject'])
+    user = row['user'] and pwd.getpwnam(row['user'])
+    if row['feed']:  # a writer that opens the FIFO that much later (or earlier) than the program
+        fifo, delay, data = os.path.join(folder, row['feed'][0]), float(row['feed'][1]), row['feed'][2]
+        threading.Thread(target=feed, args=(fifo, delay, data.encode('latin-1')), daemon=True).start()
+        time.sleep(max(-delay, 0))
     reader, out = None, os.open({'full': '/dev/full'}.get(output, folder + '.out'), os.O_RDWR | os.O_CREAT)
     if output == 'terminal': reader, out = pty.openpty()
     if output in ('pipe', 'closed-pipe'): reader, out = os.pipe()
@@ -140,12 +153,13 @@ def run(row, output, folder, env):
     def prepare():
         if output == 'terminal': tty.setraw(1)
         if output == 'closed': os.close(1)
+        if user: os.setgroups([]), os.setgid(user.pw_gid), os.setuid(user.pw_uid)
         if row['fsize']: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         for limit, size in ((resource.RLIMIT_FSIZE, row['fsize']), (resource.RLIMIT_AS, row['memory'])):
             if size: resource.setrlimit(limit, (size, size))
     holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + row['hold'], cwd=folder, stdin=subprocess.PIPE,
                                               stdout=subprocess.PIPE)
-    if holder and holder.stdout.read(6) != b'ready\n': raise OSError('the file could not be held')
+    if holder and not holder.stdout.readline().startswith(b'ready'): raise RuntimeError('the file could not be held')
     with open(folder + '.err', 'w+b') as err:
         child = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.PIPE, stdout=out, stderr=err,
                                  preexec_fn=prepare)
@@ -175,13 +189,15 @@ def run(row, output, folder, env):
 def scenario(row, output, env={}):
     # Runs a row in a fresh folder; returns (folder, result, the files left).
     folder = tempfile.mkdtemp(prefix='quorvadel-')
-    locked = row['locked'] and os.path.join(folder, row['locked'])
+    locked = [os.path.join(folder, path) for path in row['locked'] or []]
     try:
         if row['disk']: mount_tmpfs(folder, row['disk'])
+        if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
+        if row['user']: os.chmod(folder, 0o777)
         lay_out(row, folder)
-        if locked and not lock(locked, True): raise OSError('cannot make a folder read-only here')
+        if not all([lock(path, True) for path in locked]): raise OSError('cannot lock a file or folder here')
         result = run(row, output, folder, env)
-        if locked: lock(locked, False)
+        for path in locked: lock(path, False)
         return folder, result, snapshot(folder)
     finally:
         if row['disk']: ctypes.CDLL(None).umount2(folder.encode(), 2)
@@ -214,9 +230,14 @@ def show(found):
     return 'none' if found is None else '%s 0%o %r%s' % (*found[:2], found[2][:80], '...' if len(found[2]) > 80 else '')
 
 
+def feed(fifo, delay, data):
+    time.sleep(max(delay, 0))
+    with open(fifo, 'wb') as writer: writer.write(data)
+
+
 def lock(path, on):
-    # A folder in which nobody, root included, can create a file.
-    if os.geteuid() != 0: return os.chmod(path, 0o555 if on else 0o755) is None
+    # A file or folder that nobody, root included, can change (a folder only, but for root).
+    if os.geteuid() != 0: return os.path.isdir(path) and os.chmod(path, 0o555 if on else 0o755) is None
     return subprocess.run(['chattr', '+i' if on else '-i', path], stderr=subprocess.DEVNULL).returncode == 0
 
 
@@ -230,18 +251,20 @@ def mount_tmpfs(folder, size):
 
 
 def main():
-    global PROGRAM, WRAP, WINDOWS, HELPER
+    global PROGRAM, WRAP, WINDOWS, HELPER, SHIM
     parser = argparse.ArgumentParser()
     parser.add_argument('--wrap', default='', help='command that runs the program')
-    parser.add_argument('--shim', help='the fault shim: run the fault sweep and the kills')
+    parser.add_argument('--shim', help='the fault shim')
+    parser.add_argument('--faults', action='store_true', help='run the fault sweep and the kills')
     parser.add_argument('program')
     args = parser.parse_args()
     PROGRAM, WRAP, WINDOWS = os.path.abspath(args.program), args.wrap.split(), args.program.endswith('.exe')
+    SHIM = args.shim and os.path.abspath(args.shim)
     HELPER = WRAP + [os.environ.get('QUORVADEL_TEST_HELPER', 'TestHelper.exe')]
     rows, judge = read_table() + corpus_rows(os.environ.get('QUORVADEL_CORPUS')), check
-    if args.shim:
+    if args.faults:
         import faults
-        rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, os.path.abspath(args.shim), sys.modules[__name__])
+        rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, SHIM, sys.modules[__name__])
     failed = skipped = 0
     for row in rows:
         try:
