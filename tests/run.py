@@ -5,6 +5,8 @@
 #
 #   run.py [--wrap CMD] PROGRAM   every row, then the real files of $QUORVADEL_CORPUS;
 #                                 CMD (wine64, valgrind ...) runs the program
+#   run.py --interop PROGRAM      a spreadsheet reader reads each example and corpus file
+#                                 before and after the rewrite (tests/interop.py)
 #   run.py --shim LIB [--faults] PROGRAM
 #                                 LIB is the fault shim, for the rows that inject a
 #                                 change; with --faults the rows marked "faults" run again
@@ -256,19 +258,26 @@ def main():
     parser.add_argument('--wrap', default='', help='command that runs the program')
     parser.add_argument('--shim', help='the fault shim')
     parser.add_argument('--faults', action='store_true', help='run the fault sweep and the kills')
+    parser.add_argument('--interop', action='store_true', help='compare what ssconvert reads')
     parser.add_argument('program')
     args = parser.parse_args()
     PROGRAM, WRAP, WINDOWS = os.path.abspath(args.program), args.wrap.split(), args.program.endswith('.exe')
     SHIM = args.shim and os.path.abspath(args.shim)
     HELPER = WRAP + [os.environ.get('QUORVADEL_TEST_HELPER', 'TestHelper.exe')]
     rows, judge = read_table() + corpus_rows(os.environ.get('QUORVADEL_CORPUS')), check
+    if args.interop:
+        import interop
+        if not shutil.which('ssconvert'):
+            print('skipped: ssconvert (Debian package gnumeric) is not installed')
+            return 77
+        rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row['source'])
     if args.faults:
         import faults
         rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, SHIM, sys.modules[__name__])
     failed = skipped = 0
     for row in rows:
         try:
-            if row['memory'] and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
+            if row.get('memory') and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
                 raise OSError('only a plain program runs under a memory limit')
             problems = judge(row)
         except OSError as reason:
