@@ -1,29 +1,33 @@
 #!/bin/sh
 # Installs what the build and the tests need (Debian packages), then builds
 # and runs every test: on Linux as released (the scenarios once more under
-# valgrind) and under AddressSanitizer and UndefinedBehaviorSanitizer; the
-# 64-bit Windows program under wine64; the 32-bit Windows program and its
-# release zip are built; each fuzzer runs for a minute.
+# valgrind, the faults, a real spreadsheet reader) and under AddressSanitizer
+# and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64; the
+# 32-bit Windows program and its zip are built; each fuzzer runs for a minute;
+# the Debian package is built, installed, run from the PATH and removed.
 set -eu
 cd "$(dirname "$0")/.."
 
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
 missing=""
 need() { command -v "$1" >/dev/null 2>&1 || missing="$missing $2"; }
 need cmake cmake
 need ninja ninja-build
 need g++ g++
-need chattr e2fsprogs  # lets root make a folder read-only for the tests
+need python3 python3
+need chattr e2fsprogs  # lets root make a file or folder immutable for the tests
 need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64
 need i686-w64-mingw32-g++-posix g++-mingw-w64-i686
 need valgrind valgrind
 need clang++ clang
+need ssconvert gnumeric
+need dpkg-shlibdeps dpkg-dev
 [ -x /usr/lib/wine/wine64 ] || missing="$missing wine wine64"
 [ -n "$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] ||
   missing="$missing libclang-rt-14-dev"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
 if [ -n "$missing" ]; then
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends $missing
 fi
@@ -33,3 +37,13 @@ cmake --workflow --preset linux-sanitize
 cmake --workflow --preset mingw
 cmake --workflow --preset mingw32
 cmake --workflow --preset linux-fuzz
+
+# The Debian package, installed and run from the PATH on a scratch copy of an example.
+cmake --workflow --preset linux-release
+$sudo dpkg -i build-release/quorvadel_*.deb
+scratch="$(mktemp -d "${TMPDIR:-/tmp}/quorvadel-package.XXXXXX")"
+cp examples/orders.slk "$scratch"
+(cd "$scratch" && [ "$(command -v quorvadel)" = /usr/bin/quorvadel ] && quorvadel orders.slk &&
+  cmp orders.bak "$OLDPWD/examples/orders.slk" && [ "$(head -n 1 orders.slk)" = "$(printf 'ID;PSCALC3\r')" ])
+rm -rf "$scratch"
+$sudo dpkg -r quorvadel
