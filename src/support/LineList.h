@@ -1,11 +1,14 @@
 // An ordered list of byte-string lines, and the text files it is read from
-// and written to. A loaded file's text is kept whole, in one block, with an
-// index of where its lines start; lines given by Add and Put have storage of
-// their own.
+// and written to. A loaded file's text is kept whole, in one block, and its
+// lines are found by scanning it, so that a file costs its own size and
+// nothing per line; lines given by Put and Add have storage of their own.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Platform.h"
@@ -14,7 +17,8 @@ class LineList {
  public:
   void Clear();
   int Count() const;
-  // Raise EStringListError for an index outside 0 .. Count() - 1.
+  // Raise EStringListError for an index outside 0 .. Count() - 1. Reading
+  // the lines in order costs one scan of the text.
   std::string Get(int Index) const;
   void Put(int Index, const std::string& Line);
   // Returns the new entry's index.
@@ -24,7 +28,7 @@ class LineList {
   // and a lone LF each end a line; the first NUL ends the text. Returns false
   // when a byte other than NUL follows that NUL, that is when the lines do not
   // hold the whole file. Raises EFOpenError (the entries stay) when the file
-  // cannot be opened, EReadError when it cannot be read.
+  // cannot be opened, EReadError when it cannot be read or holds 2 GiB or more.
   bool LoadLines(const std::string& Path,
                  Platform::TReadable Kinds = Platform::TReadable::RegularFile);
 
@@ -42,20 +46,36 @@ class LineList {
   bool SaveLines(const std::string& Path, const std::string& AccessModel) const;
 
   // The lines of Text, without their line breaks.
-  void SplitLines(std::string Text);
+  void SplitLines(std::string_view Text);
   // All entries, each followed by CR LF.
   std::string JoinLines() const;
 
  private:
-  // An index entry: the start of a line in Loaded, or, with OwnedFlag set,
-  // the position of the line in Owned.
-  static constexpr uint32_t OwnedFlag = 0x80000000u;
+  // A line given by Put in place of a loaded one, and the length of that one.
+  struct TChange {
+    std::string Line;
+    size_t Replaced;
+  };
 
   void CheckIndex(int Index) const;
-  size_t LoadedLength(uint32_t Start) const;
+  void TakeText(std::unique_ptr<char[]> Text, size_t Size);
+  size_t LineStart(int Index) const;
+  size_t JoinedSize() const;
+  // The lines of the text From..To (which end at a line start or at the
+  // text's end) written to Out with CR LF after each; OutEnd ends Out's room.
+  char* ConvertRun(size_t From, size_t To, char* Out, const char* OutEnd) const;
+  char* JoinInto(char* Out, const char* OutEnd) const;
 
-  std::string Loaded;
+  // The text of the loaded file, up to its first NUL, and what a scan of it found.
+  std::unique_ptr<char[]> Text;
+  size_t TextSize = 0, BreakBytes = 0;
+  int TextLines = 0;
+  bool CrLfOnly = true;
   Platform::TFileStamp LoadedStamp;
-  std::vector<uint32_t> Index;
-  std::vector<std::string> Owned;
+  std::map<int, TChange> Changes;
+  std::vector<std::string> Added;
+  // The start of the line that Get reached last, so that reading in order
+  // goes on from there.
+  mutable int CursorLine = 0;
+  mutable size_t CursorStart = 0;
 };

@@ -86,9 +86,11 @@ bool IsRefusal(int Code);
 // that is not a regular file (or a pipe, where allowed, whose writer it waits
 // for) is refused at once.
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
-// Reads the whole file; refuses one of more than MaxSize bytes. A file that
-// ends early delivers what it holds.
-int ReadAll(TFileState* File, size_t MaxSize, std::string& Text);
+// What SizeOf gives for a pipe, which holds whatever its writer gives.
+constexpr uint64_t UnknownSize = UINT64_MAX;
+int SizeOf(TFileState* File, uint64_t& Size);
+// Reads at most Size bytes into Data; Got is 0 at the end of the file.
+int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got);
 // Creates a new file that must not exist yet, readable by its owner only;
 // never opens an existing file or follows a link.
 int CreateExclusive(const std::string& Path, TFileState*& File);

@@ -167,28 +167,19 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
   return 0;
 }
 
-int ReadAll(TFileState* File, size_t MaxSize, std::string& Text) {
-  size_t Wanted = SIZE_MAX;
-  if (File->Regular) {
-    struct stat Info;
-    if (fstat(File->Descriptor, &Info) != 0) return errno;
-    if (static_cast<uintmax_t>(Info.st_size) > MaxSize) return EFBIG;
-    Wanted = static_cast<size_t>(Info.st_size);
-  }
-  Text.clear();
-  size_t Got = 0;
-  while (Got < Wanted) {
-    if (Text.size() == Got) {
-      if (Got == MaxSize) return EFBIG;
-      Text.resize(File->Regular ? Wanted : std::min(MaxSize, Got + (1u << 16)));
-    }
-    ssize_t Count = read(File->Descriptor, &Text[Got], Text.size() - Got);
-    if (Count < 0 && errno == EINTR) continue;
-    if (Count < 0) return errno;
-    if (Count == 0) break;
-    Got += static_cast<size_t>(Count);
-  }
-  Text.resize(Got);
+int SizeOf(TFileState* File, uint64_t& Size) {
+  struct stat Info;
+  if (fstat(File->Descriptor, &Info) != 0) return errno;
+  Size = File->Regular ? static_cast<uint64_t>(Info.st_size) : UnknownSize;
+  return 0;
+}
+
+int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
+  ssize_t Count;
+  do Count = read(File->Descriptor, Data, Size);
+  while (Count < 0 && errno == EINTR);
+  if (Count < 0) return errno;
+  Got = static_cast<size_t>(Count);
   return 0;
 }
 

@@ -142,31 +142,19 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
   return 0;
 }
 
-int ReadAll(TFileState* File, size_t MaxSize, std::string& Text) {
-  size_t Wanted = SIZE_MAX;
-  if (File->Regular) {
-    LARGE_INTEGER Size;
-    if (!GetFileSizeEx(File->Handle, &Size)) return LastError();
-    if (static_cast<unsigned long long>(Size.QuadPart) > MaxSize) return ERROR_FILE_TOO_LARGE;
-    Wanted = static_cast<size_t>(Size.QuadPart);
-  }
-  Text.clear();
-  size_t Got = 0;
-  while (Got < Wanted) {
-    if (Text.size() == Got) {
-      if (Got == MaxSize) return ERROR_FILE_TOO_LARGE;
-      Text.resize(File->Regular ? Wanted : std::min(MaxSize, Got + (1u << 16)));
-    }
-    DWORD Count = 0;
-    if (!ReadFile(File->Handle, &Text[Got], Chunk(Text.size() - Got), &Count, nullptr)) {
-      // The writer of a pipe has closed it: its end.
-      if (GetLastError() == ERROR_BROKEN_PIPE) break;
-      return LastError();
-    }
-    if (Count == 0) break;
-    Got += Count;
-  }
-  Text.resize(Got);
+int SizeOf(TFileState* File, uint64_t& Size) {
+  LARGE_INTEGER Found;
+  if (File->Regular && !GetFileSizeEx(File->Handle, &Found)) return LastError();
+  Size = File->Regular ? static_cast<uint64_t>(Found.QuadPart) : UnknownSize;
+  return 0;
+}
+
+int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
+  DWORD Count = 0;
+  // The writer of a pipe has closed it: its end.
+  if (!ReadFile(File->Handle, Data, Chunk(Size), &Count, nullptr) && GetLastError() != ERROR_BROKEN_PIPE)
+    return LastError();
+  Got = Count;
   return 0;
 }
 
