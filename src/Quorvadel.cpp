@@ -1,6 +1,9 @@
 // Quorvadel: gives SYLK files the identification record "ID;PSCALC3",
 // keeping the untouched files under a backup name.
+#include <algorithm>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "DisplayMsg.h"
 #include "FileUtils.h"
@@ -35,37 +38,138 @@ bool LoadAndRewriteHeader(const std::string& Path, LineList& SylkLines) {
   return IsSylk;
 }
 
-bool CheckFileExists(const std::string& Path) {
-  if (FileIsPresent(Path)) return true;
-  ReportError(SFileNotFound, ExitFileNotFound);
-  return false;
+// Up to this many files, or bytes of new content, share one flush.
+constexpr size_t GroupFiles = 1000;
+constexpr uint64_t GroupBytes = 64u << 20;
+
+// A file whose new content is written and waits for its group's flush.
+struct TPendingFile {
+  TNewFile New;
+  std::string Backup;
+  TBackup Made = TBackup::AlreadyThere;
+  bool Settled = false;  // reported without an update: its backup stays
+};
+
+// The files written since the last flush, and the lines to show since, in
+// order: a line that stands for a file (File set) becomes its result.
+struct TGroup {
+  std::vector<std::unique_ptr<TPendingFile>> Files;
+  std::vector<std::pair<std::string, const TPendingFile*>> Lines;
+  size_t Shown = 0;
+  uint64_t Bytes = 0;
+  bool Failed = false;  // a failure is on its way to the report: nothing more is done
+} Group;
+
+// Shows Text once the files before it are done.
+void Show(const std::string& Text) {
+  if (Group.Files.empty()) ShowLine(Text);
+  else Group.Lines.push_back({Text, nullptr});
 }
 
-// The file is read and tested before anything changes on disk. Its own name
-// then holds the old content until the new content replaces it in one step;
-// the backup is a second name of the old file.
-void UpdateFile(const std::string& Path, LineList& SylkLines) {
-  if (!CheckFileExists(Path)) return;
-  if (!LoadAndRewriteHeader(Path, SylkLines)) {
-    ReportError(SNotSylkFile, ExitNotSylk);
-    return;
+// Shows the lines waiting before the result of Stop (all of them when null);
+// the files they stand for have taken their names.
+void ShowUpTo(const TPendingFile* Stop) {
+  for (; Group.Shown < Group.Lines.size(); ++Group.Shown) {
+    const auto& [Text, File] = Group.Lines[Group.Shown];
+    if (File != nullptr && File == Stop) return;
+    ShowLine(File != nullptr ? SSuccessfullyUpdated : Text);
   }
+}
+
+// Flushes the folders of the files From..To once each, so that their new
+// names stay; the first of them takes the blame for a failure.
+void SyncFolders(size_t From, size_t To) {
+  std::vector<std::string> Flushed;
+  for (size_t I = From; I < To; ++I) {
+    const std::string& Path = Group.Files[I]->New.Path;
+    std::string Folder = ExtractDirectory(Path, Platform::LeadBytes());
+    if (std::find(Flushed.begin(), Flushed.end(), Folder) != Flushed.end()) continue;
+    Flushed.push_back(Folder);
+    if (Platform::SyncDirectoryOf(Path) == 0) continue;
+    ShowUpTo(Group.Files[From].get());
+    Group.Failed = true;
+    Raise<EWriteError>();
+  }
+}
+
+// What is still pending when the process ends goes back to what it was:
+// the backups made for it are taken back, its new files removed.
+void GiveBackGroup() {
+  for (const auto& File : Group.Files)
+    if (!File->Settled && !File->New.Placed) UndoBackup(File->New.Path, File->Backup, File->Made);
+  Group = TGroup{};
+}
+
+// The group's files take their names together: one flush for all their
+// contents and backup names, then each file in order, then one flush of
+// their folders; their lines follow. A file that cannot take its name is
+// reported at its place, as alone it would be.
+void CommitGroup() {
+  if (Group.Failed) return;
+  std::vector<std::string> Written;
+  for (const auto& File : Group.Files) Written.push_back(File->New.Temporary);
+  if (!Written.empty() && Platform::FlushWritten(Written) != 0) {
+    ShowUpTo(Group.Files[0].get());
+    Group.Files[0]->Settled = Group.Failed = true;
+    Raise<EWriteError>();
+  }
+  size_t Synced = 0;
+  for (size_t I = 0; I < Group.Files.size(); ++I) {
+    TPendingFile& File = *Group.Files[I];
+    TPlaced Placed = PlaceNewFile(File.New);
+    if (Placed == TPlaced::Done) continue;
+    SyncFolders(Synced, I);
+    Synced = I + 1;
+    ShowUpTo(&File);
+    ++Group.Shown;
+    File.Settled = true;
+    Group.Failed = Placed == TPlaced::Failed;
+    if (Group.Failed) Raise<EFCreateError>(File.New.Path);
+    ReportError(Format(SCantUpdate, {File.New.Path}), ExitCantUpdate);
+  }
+  SyncFolders(Synced, Group.Files.size());
+  ShowUpTo(nullptr);
+  Group = TGroup{};
+}
+
+// Reports an error of the file at hand once the files before it are done.
+void ReportFileError(const std::string& Text, int Code) {
+  CommitGroup();
+  ReportError(Text, Code);
+}
+
+// The file is read and tested before anything changes on disk, and its new
+// content is written beside it; it takes the file's name with its group,
+// while the file's own name holds the old content. The backup is a second
+// name of the old file.
+void UpdateFile(int Number, const std::string& Path, LineList& SylkLines) {
+  // A file met again, under any of its names, finds its earlier update done.
+  Platform::TFileStamp Stamp;
+  if (Platform::StampAt(Path, Stamp) == 0 &&
+      std::any_of(Group.Files.begin(), Group.Files.end(),
+                  [&](const auto& File) { return File->New.Read.SameFile(Stamp); }))
+    CommitGroup();
+  Show(Format(SProcessing, {std::to_string(Number), Path}));
+  if (!FileIsPresent(Path)) return ReportFileError(SFileNotFound, ExitFileNotFound);
+  if (!LoadAndRewriteHeader(Path, SylkLines)) return ReportFileError(SNotSylkFile, ExitNotSylk);
+  auto File = std::make_unique<TPendingFile>();
   std::string AccessModel = Path;
   if (OptionTable[optBackup]->Enabled) {
-    std::string Backup =
-        ReplaceExtension(Path, "." + OptionTable[optBackupExt]->Value, Platform::LeadBytes());
-    if (!KeepAsBackup(Path, Backup)) {
-      ReportError(Format(SCantRename, {Path, Backup}), ExitCantRename);
-      return;
-    }
-    ShowLine(Format(SRenamedAs, {Backup}));
-    AccessModel = Backup;
+    File->Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt]->Value, Platform::LeadBytes());
+    File->Made = KeepAsBackup(Path, File->Backup);
+    if (File->Made == TBackup::Refused)
+      return ReportFileError(Format(SCantRename, {Path, File->Backup}), ExitCantRename);
+    Show(Format(SRenamedAs, {File->Backup}));
+    AccessModel = File->Backup;
   }
-  if ((AccessModel == Path && !CanReplaceFile(Path)) || !SylkLines.SaveLines(Path, AccessModel)) {
-    ReportError(Format(SCantUpdate, {Path}), ExitCantUpdate);
-    return;
+  if ((AccessModel == Path && !CanReplaceFile(Path)) || !SylkLines.SaveLines(Path, AccessModel, File->New)) {
+    File.reset();  // its new file goes now: a halt ends the process without unwinding
+    return ReportFileError(Format(SCantUpdate, {Path}), ExitCantUpdate);
   }
-  ShowLine(SSuccessfullyUpdated);
+  Group.Bytes += File->New.Size;
+  Group.Lines.push_back({"", File.get()});
+  Group.Files.push_back(std::move(File));
+  if (Group.Files.size() >= GroupFiles || Group.Bytes >= GroupBytes) CommitGroup();
 }
 
 // Appends the files that Spec names to List, in Spec's folder.
@@ -102,10 +206,16 @@ void ProcessFileList(const LineList& List) {
   LineList SylkLines;
   int Count = List.Count();
   for (int I = 0; I < Count; ++I) {
-    std::string Path = List.Get(I);
-    ShowLine(Format(SProcessing, {std::to_string(I + 1), Path}));
-    UpdateFile(Path, SylkLines);
+    try {
+      UpdateFile(I + 1, List.Get(I), SylkLines);
+    } catch (...) {
+      // The files before this one are done first, as they would have been
+      // alone; then the failure goes on to its report.
+      CommitGroup();
+      throw;
+    }
   }
+  CommitGroup();
 }
 
 void Run() {
@@ -134,7 +244,7 @@ int main(int ArgC, char** ArgV) {
                  {[] { CreateOptions(); SetDefaultOptions(); }, FreeOptions},
                  {nullptr, nullptr},  // Globals
                  {nullptr, nullptr},  // DisplayMsg
-                 {nullptr, nullptr},  // Quorvadel
+                 {nullptr, GiveBackGroup},  // Quorvadel
              },
              Entry);
 }

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -30,6 +31,16 @@ long Count = 0, FaultAt = 0;
 char Action[40] = "", Always = 0, FaultKind[16] = "";
 const char* StruckKind = nullptr;
 
+// Writes one line of the log, without the C library's buffers.
+void Log(const char* Format, ...) {
+  char Line[1200];
+  va_list Args;
+  va_start(Args, Format);
+  int Size = std::vsnprintf(Line, sizeof Line, Format, Args);
+  va_end(Args);
+  if (LogFd >= 0 && Size > 0) syscall(SYS_write, LogFd, Line, std::min<size_t>(Size, sizeof Line - 1));
+}
+
 [[gnu::constructor]] void Start() {
   if (const char* Path = std::getenv("QUORVADEL_FAULT_LOG")) {
     long Fd = syscall(SYS_openat, AT_FDCWD, Path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -37,8 +48,7 @@ const char* StruckKind = nullptr;
     LogFd = Fd < 0 ? -1 : static_cast<int>(syscall(SYS_fcntl, Fd, F_DUPFD_CLOEXEC, 200));
     syscall(SYS_close, Fd);
   }
-  // The C library writes this with its own inner calls, never through the wrappers below.
-  dprintf(LogFd, "loaded\n");
+  Log("loaded\n");
   const char* Spec = std::getenv("QUORVADEL_FAULT");
   if (Spec && std::sscanf(Spec, "%ld:%39[^+]%c", &FaultAt, Action, &Always) < 2)
     std::sscanf(Spec, "%15[a-z]:%39[^+]%c", FaultKind, Action, &Always);
@@ -62,7 +72,7 @@ R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
                                                  : !std::strcmp(FaultKind, Kind));
   if (Struck) {
     StruckKind = Kind;
-    dprintf(LogFd, "! %ld %s\n", Count, Action);
+    Log("! %ld %s\n", Count, Action);
   }
   bool Fails = Struck && FaultErrno != 0, Half = Struck && (!std::strcmp(Action, "short") ||
                                                            !std::strcmp(Action, "killafter"));
@@ -76,7 +86,7 @@ R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
   bool Releases = !std::strcmp(Kind, "close");
   R Result = Fails && !Releases ? Failed : Real(Half);
   int Saved = Fails ? FaultErrno : errno;
-  dprintf(LogFd, "%s %ld %s\n", Kind, Fails ? -1 : AsNumber(Result), Args);
+  Log("%s %ld %s\n", Kind, Fails ? -1 : AsNumber(Result), Args);
   if (Struck && !std::strcmp(Action, "killafter")) Kill();
   errno = Saved;
   return Fails ? Failed : Result;

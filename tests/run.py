@@ -141,7 +141,9 @@ def run(row, output, folder, env):
         env['QUORVADEL_RAW_COMMAND_LINE'] = row['raw'].decode('latin-1')
     if row['inject']:
         if not SHIM or WRAP: raise OSError('the change is injected by the fault shim into a plain program')
-        env.update(LD_PRELOAD=SHIM, QUORVADEL_FAULT=row['inject'])
+        env['QUORVADEL_FAULT'] = row['inject']
+    if 'QUORVADEL_FAULT' in env:  # the shim comes before a sanitizer's runtime, which must not mind
+        env.update(LD_PRELOAD=SHIM, ASAN_OPTIONS=env.get('ASAN_OPTIONS', '') + ':verify_asan_link_order=0')
     user = row['user'] and pwd.getpwnam(row['user'])
     if row['feed']:  # a writer that opens the FIFO that much later (or earlier) than the program
         fifo, delay, data = os.path.join(folder, row['feed'][0]), float(row['feed'][1]), row['feed'][2]
@@ -273,7 +275,7 @@ def main():
         rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row['source'])
     if args.faults:
         import faults
-        rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, SHIM, sys.modules[__name__])
+        rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, sys.modules[__name__])
     failed = skipped = 0
     for row in rows:
         try:

@@ -50,17 +50,24 @@ bool MoveToName(const std::string& Source, const std::string& Target) {
   return Platform::RenameNoReplace(Source, Target) == 0;
 }
 
-bool KeepAsBackup(const std::string& Path, const std::string& Backup) {
+TBackup KeepAsBackup(const std::string& Path, const std::string& Backup) {
   // A backup must be another file; one held by another process could not be
   // moved, so it gets no backup either.
-  if (Platform::SameName(Path, Backup) || Platform::IsInUse(Path)) return false;
+  if (Platform::SameName(Path, Backup) || Platform::IsInUse(Path)) return TBackup::Refused;
   int Code = Platform::LinkNoReplace(Path, Backup);
-  if (Code != 0 && Platform::IsLinkUnsupported(Code)) return MoveToName(Path, Backup);
+  if (Code == 0) return TBackup::Linked;
+  if (Platform::IsLinkUnsupported(Code)) return MoveToName(Path, Backup) ? TBackup::Moved : TBackup::Refused;
   // A run that ended between the backup and the update left the backup name
   // on this very file: that backup is made already.
   Platform::TFileStamp File, Taken;
-  return Code == 0 || (Platform::IsNameTaken(Code) && Platform::StampAt(Path, File) == 0 &&
-                       Platform::StampAt(Backup, Taken) == 0 && File.SameFile(Taken));
+  bool Same = Platform::IsNameTaken(Code) && Platform::StampAt(Path, File) == 0 &&
+              Platform::StampAt(Backup, Taken) == 0 && File.SameFile(Taken);
+  return Same ? TBackup::AlreadyThere : TBackup::Refused;
+}
+
+void UndoBackup(const std::string& Path, const std::string& Backup, TBackup Made) {
+  if (Made == TBackup::Linked) Platform::DeleteName(Backup);
+  if (Made == TBackup::Moved) MoveToName(Backup, Path);
 }
 
 bool CanReplaceFile(const std::string& Path) {
@@ -84,4 +91,17 @@ int CreateSiblingFile(const std::string& Path, std::string& TempPath,
     if (Code == 0) TempPath = Folder + Name;
   } while (Platform::IsNameTaken(Code) && ++Attempts < 100);
   return Code;
+}
+
+TNewFile::~TNewFile() {
+  if (!Temporary.empty() && !Placed) Platform::DeleteName(Temporary);
+}
+
+TPlaced PlaceNewFile(TNewFile& New) {
+  Platform::TFileStamp Now;
+  if (New.AccessModel == New.Path && (Platform::StampAt(New.Path, Now) != 0 || !(Now == New.Read)))
+    return TPlaced::Refused;
+  int Code = Platform::RenameOver(New.Temporary, New.Path, New.AccessModel);
+  New.Placed = Code == 0;
+  return Code == 0 ? TPlaced::Done : Platform::IsRefusal(Code) ? TPlaced::Refused : TPlaced::Failed;
 }

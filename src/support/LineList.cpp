@@ -19,38 +19,48 @@ typedef unsigned char TBlock __attribute__((vector_size(16)));
 
 bool IsLineBreak(char Byte) { return Byte == '\r' || Byte == '\n'; }
 
-struct TBreakCount {
-  size_t Lf = 0, Cr = 0, CrLf = 0;
+// Whether any lane of a comparison's result is set.
+bool Any(TBlock Lanes) {
+  uint64_t Halves[2];
+  std::memcpy(Halves, &Lanes, 16);
+  return (Halves[0] | Halves[1]) != 0;
+}
+
+struct TScan {
+  size_t End = 0, Lf = 0, Cr = 0, CrLf = 0;
 };
 
-// Counts the LF bytes, the CR bytes and the CR bytes followed by LF in Text.
-TBreakCount CountBreaks(const char* Text, size_t Size) {
-  TBreakCount Count;
-  const TBlock Lf = TBlock{} + '\n', Cr = TBlock{} + '\r';
+// Finds where the text ends (its first NUL, or Size) and counts before that
+// the LF bytes, the CR bytes and the CR bytes followed by LF.
+TScan ScanText(const char* Text, size_t Size) {
+  TScan Scan;
+  const TBlock Lf = TBlock{} + '\n', Cr = TBlock{} + '\r', Nul = TBlock{};
   size_t I = 0;
-  while (I + 17 <= Size) {
+  for (bool NulAhead = false; !NulAhead && I + 17 <= Size;) {
     // Each lane counts at most 255 blocks before the lanes are summed.
     TBlock Lfs{}, Crs{}, Pairs{};
     for (int Blocks = 0; Blocks < 255 && I + 17 <= Size; ++Blocks, I += 16) {
       TBlock Here, Next;
       std::memcpy(&Here, Text + I, 16);
       std::memcpy(&Next, Text + I + 1, 16);
+      if ((NulAhead = Any(reinterpret_cast<TBlock>(Here == Nul)))) break;
       Lfs -= reinterpret_cast<TBlock>(Here == Lf);
       Crs -= reinterpret_cast<TBlock>(Here == Cr);
       Pairs -= reinterpret_cast<TBlock>((Here == Cr) & (Next == Lf));
     }
     for (int Lane = 0; Lane < 16; ++Lane) {
-      Count.Lf += Lfs[Lane];
-      Count.Cr += Crs[Lane];
-      Count.CrLf += Pairs[Lane];
+      Scan.Lf += Lfs[Lane];
+      Scan.Cr += Crs[Lane];
+      Scan.CrLf += Pairs[Lane];
     }
   }
-  for (; I < Size; ++I) {
-    Count.Lf += Text[I] == '\n';
-    Count.Cr += Text[I] == '\r';
-    Count.CrLf += Text[I] == '\r' && I + 1 < Size && Text[I + 1] == '\n';
+  for (; I < Size && Text[I] != '\0'; ++I) {
+    Scan.Lf += Text[I] == '\n';
+    Scan.Cr += Text[I] == '\r';
+    Scan.CrLf += Text[I] == '\r' && I + 1 < Size && Text[I + 1] == '\n';
   }
-  return Count;
+  Scan.End = I;
+  return Scan;
 }
 
 // The position after the line break that ends the line starting at Start.
@@ -66,26 +76,24 @@ size_t LineLength(const char* Text, size_t Start, size_t Size) {
 }
 
 // Copies From..To to Out with every line break (CR LF, a lone CR, a lone LF)
-// written as CR LF; returns the end of what it wrote. Eight bytes at a time
-// while Out has room for sixteen: a whole word is stored, and what follows a
-// break in it is written over.
+// written as CR LF; returns the end of what it wrote. Sixteen bytes at a time
+// while Out has room for eighteen: a whole block is stored, and what follows
+// a break in it is written over.
 char* WriteBreaksAsCrLf(const char* From, const char* To, char* Out, const char* OutEnd) {
-  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a word is its lowest");
-  const uint64_t Ones = 0x0101010101010101u, Highs = 0x8080808080808080u;
-  // The high bit of each byte of Word equal to Byte, exact up to the first one.
-  auto Equal = [&](uint64_t Word, char Byte) {
-    uint64_t Other = Word ^ (Ones * static_cast<unsigned char>(Byte));
-    return (Other - Ones) & ~Other & Highs;
-  };
-  while (To - From >= 8 && OutEnd - Out >= 16) {
-    uint64_t Word;
-    std::memcpy(&Word, From, 8);
-    std::memcpy(Out, &Word, 8);
-    uint64_t Found = Equal(Word, '\r') | Equal(Word, '\n');
-    size_t Kept = Found != 0 ? __builtin_ctzll(Found) / 8 : 8;
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a block is its lowest");
+  const TBlock Lf = TBlock{} + '\n', Cr = TBlock{} + '\r';
+  while (To - From >= 16 && OutEnd - Out >= 18) {
+    TBlock Block;
+    std::memcpy(&Block, From, 16);
+    std::memcpy(Out, &Block, 16);
+    auto Breaks = (Block == Lf) | (Block == Cr);
+    uint64_t Halves[2];
+    std::memcpy(Halves, &Breaks, 16);
+    size_t Kept = Halves[0] != 0 ? __builtin_ctzll(Halves[0]) / 8
+                  : Halves[1] != 0 ? 8 + __builtin_ctzll(Halves[1]) / 8 : 16;
     From += Kept;
     Out += Kept;
-    if (Found == 0) continue;
+    if (Kept == 16) continue;
     From += From[0] == '\r' && From + 1 < To && From[1] == '\n' ? 2 : 1;
     Out = std::copy_n("\r\n", 2, Out);
   }
@@ -100,6 +108,47 @@ char* WriteBreaksAsCrLf(const char* From, const char* To, char* Out, const char*
   return Out;
 }
 
+// Moves From..To so that it ends at OutEnd, from its end backwards, with
+// every line break written as CR LF; returns where it now starts. The place
+// may lie over the text as long as no byte moves down. Sixteen bytes go at
+// once while they land clear of the bytes still to move.
+char* MoveBreaksAsCrLfBack(const char* From, const char* To, char* OutEnd) {
+  static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a block is its lowest");
+  const TBlock Lf = TBlock{} + '\n', Cr = TBlock{} + '\r';
+  char* Out = OutEnd;
+  while (To - From >= 16) {
+    TBlock Block;
+    std::memcpy(&Block, To - 16, 16);
+    auto Breaks = (Block == Lf) | (Block == Cr);
+    uint64_t Halves[2];
+    std::memcpy(Halves, &Breaks, 16);
+    // Bytes after the block's last break, which stay as they are.
+    size_t Kept = Halves[1] != 0 ? __builtin_clzll(Halves[1]) / 8
+                  : Halves[0] != 0 ? 8 + __builtin_clzll(Halves[0]) / 8 : 16;
+    if (Out - To >= 16) std::memcpy(Out - 16, &Block, 16);
+    else std::memmove(Out - Kept, To - Kept, Kept);
+    Out -= Kept;
+    To -= Kept;
+    if (Kept == 16) continue;
+    To -= To[-1] == '\n' && To - 1 > From && To[-2] == '\r' ? 2 : 1;
+    Out = std::copy_n("\r\n", 2, Out - 2) - 2;
+  }
+  while (To > From) {
+    char Byte = *--To;
+    if (!IsLineBreak(Byte)) {
+      *--Out = Byte;
+      continue;
+    }
+    if (Byte == '\n' && To > From && To[-1] == '\r') --To;
+    Out = std::copy_n("\r\n", 2, Out - 2) - 2;
+  }
+  return Out;
+}
+
+// Room for a text to grow by an eighth: the CR LF form of lines of eight
+// bytes or more fits in place.
+size_t WithRoom(size_t Size) { return Size + Size / 8 + 64; }
+
 char* AppendLine(char* Out, const std::string& Line) {
   Out = std::copy(Line.begin(), Line.end(), Out);
   *Out++ = '\r';
@@ -107,42 +156,35 @@ char* AppendLine(char* Out, const std::string& Line) {
   return Out;
 }
 
-// Reads the whole file: a file of known size with one request (going on
-// after a short one), a pipe in growing steps. False when a read fails or the
+// Reads the whole file into a buffer with room to grow: a file of known size
+// with one request (going on after a short one), a pipe in growing steps. False when a read fails or the
 // text would reach MaxTextSize; a file that ends early gives what it holds.
-bool ReadWhole(Platform::TFileState* File, std::unique_ptr<char[]>& Text, size_t& Size) {
+bool ReadWhole(Platform::TFileState* File, std::unique_ptr<char[]>& Text, size_t& Size, size_t& Capacity) {
   uint64_t Known = 0;
   if (Platform::SizeOf(File, Known) != 0) return false;
   bool Pipe = Known == Platform::UnknownSize;
   if (!Pipe && Known >= MaxTextSize) return false;
-  size_t Capacity = Pipe ? PipeStep : static_cast<size_t>(Known);
+  size_t Wanted = Pipe ? PipeStep : static_cast<size_t>(Known);
+  Capacity = WithRoom(Wanted);
   // Not filled first: the read fills what is used.
   Text.reset(new char[Capacity]);
+  Platform::AdviseLargeBlock(Text.get(), Capacity);
   for (Size = 0;;) {
-    if (Size == Capacity) {
+    if (Size == Wanted) {
       if (!Pipe) return true;
       if (Capacity >= MaxTextSize) return false;
-      std::unique_ptr<char[]> Larger(new char[std::min(2 * Capacity, MaxTextSize)]);
+      Wanted = std::min(2 * Capacity, MaxTextSize);
+      std::unique_ptr<char[]> Larger(new char[Wanted]);
       std::memcpy(Larger.get(), Text.get(), Size);
       Text = std::move(Larger);
-      Capacity = std::min(2 * Capacity, MaxTextSize);
+      Capacity = Wanted;
     }
     size_t Got = 0;
-    if (Platform::ReadSome(File, Text.get() + Size, Capacity - Size, Got) != 0) return false;
+    if (Platform::ReadSome(File, Text.get() + Size, Wanted - Size, Got) != 0) return false;
     if (Got == 0) return true;
     Size += Got;
   }
 }
-
-// The temporary file of a save, removed on every way out unless it has
-// taken the place of the file it replaces.
-struct TTemporaryFile {
-  std::string Path;
-  bool Placed = false;
-  ~TTemporaryFile() {
-    if (!Path.empty() && !Placed) Platform::DeleteName(Path);
-  }
-};
 
 // False when the file or its folder refuses; any other failure raises.
 bool Refused(int Code, const std::string& Path) {
@@ -152,7 +194,7 @@ bool Refused(int Code, const std::string& Path) {
 
 }  // namespace
 
-void LineList::Clear() { TakeText(nullptr, 0); }
+void LineList::Clear() { TakeText(nullptr, 0, 0); }
 
 int LineList::Count() const { return TextLines + static_cast<int>(Added.size()); }
 
@@ -194,16 +236,16 @@ int LineList::Add(const std::string& Line) {
   return Count() - 1;
 }
 
-void LineList::TakeText(std::unique_ptr<char[]> NewText, size_t Size) {
+void LineList::TakeText(std::unique_ptr<char[]> NewText, size_t Size, size_t Capacity) {
   Text = std::move(NewText);
-  const void* Nul = Size > 0 ? std::memchr(Text.get(), '\0', Size) : nullptr;
-  TextSize = Nul != nullptr ? static_cast<const char*>(Nul) - Text.get() : Size;
-  TBreakCount Count = CountBreaks(Text.get(), TextSize);
-  BreakBytes = Count.Lf + Count.Cr;
+  TextCapacity = Capacity;
+  TScan Scan = ScanText(Text.get(), Size);
+  TextSize = Scan.End;
+  BreakBytes = Scan.Lf + Scan.Cr;
   // Every break ends a line; a last line without one counts too.
   bool Unended = TextSize > 0 && !IsLineBreak(Text[TextSize - 1]);
-  TextLines = static_cast<int>(Count.Lf + Count.Cr - Count.CrLf + Unended);
-  CrLfOnly = Count.CrLf == Count.Cr && Count.CrLf == Count.Lf;
+  TextLines = static_cast<int>(Scan.Lf + Scan.Cr - Scan.CrLf + Unended);
+  CrLfOnly = Scan.CrLf == Scan.Cr && Scan.CrLf == Scan.Lf;
   Changes.clear();
   Added.clear();
   CursorLine = 0;
@@ -211,9 +253,9 @@ void LineList::TakeText(std::unique_ptr<char[]> NewText, size_t Size) {
 }
 
 void LineList::SplitLines(std::string_view View) {
-  std::unique_ptr<char[]> Copy(new char[View.size()]);
+  std::unique_ptr<char[]> Copy(new char[WithRoom(View.size())]);
   std::copy(View.begin(), View.end(), Copy.get());
-  TakeText(std::move(Copy), View.size());
+  TakeText(std::move(Copy), View.size(), WithRoom(View.size()));
 }
 
 size_t LineList::JoinedSize() const {
@@ -246,54 +288,109 @@ char* LineList::JoinInto(char* Out, const char* OutEnd) const {
   return Out;
 }
 
-std::string LineList::JoinLines() const {
-  std::string Joined(JoinedSize(), '\0');
-  JoinInto(Joined.data(), Joined.data() + Joined.size());
-  return Joined;
+void LineList::JoinText() {
+  // The stretches of untouched lines between the lines given by Put, and
+  // where each goes; the text's last line may have no break of its own.
+  struct TRun {
+    size_t From, To, Out, OutEnd;
+    const std::string* Next;
+  };
+  std::vector<TRun> Runs;
+  size_t Size = JoinedSize(), From = 0, Out = 0;
+  bool Unended = TextSize > 0 && !IsLineBreak(Text[TextSize - 1]);
+  for (const auto& [Index, Change] : Changes) {
+    size_t Start = LineStart(Index);
+    TScan Scan = ScanText(Text.get() + From, Start - From);
+    size_t OutEnd = Out + Start - From + Scan.Lf + Scan.Cr - 2 * Scan.CrLf;
+    Runs.push_back({From, Start, Out, OutEnd, &Change.Line});
+    Out = OutEnd + Change.Line.size() + 2;
+    From = NextLineStart(Text.get(), Start, TextSize);
+  }
+  size_t Appended = 0;
+  for (const std::string& Line : Added) Appended += Line.size() + 2;
+  Runs.push_back({From, TextSize, Out, Size - Appended, nullptr});
+  // In place where no byte moves down (from the end backwards) or, in a
+  // text whose breaks are all CR LF, none moves up (from the start); else
+  // in a new buffer, which a line given with a break of its own needs too:
+  // the text read back then splits it there.
+  auto MovesUp = [](const TRun& Run) { return Run.Out >= Run.From; };
+  auto MovesDown = [](const TRun& Run) { return Run.Out <= Run.From; };
+  bool Fits = Size <= TextCapacity;
+  bool Backward = Fits && std::all_of(Runs.begin(), Runs.end(), MovesUp);
+  bool Forward = Fits && !Backward && CrLfOnly && std::all_of(Runs.begin(), Runs.end(), MovesDown);
+  auto HasBreak = [](const std::string& Line) { return Line.find_first_of(std::string("\r\n\0", 3)) != std::string::npos; };
+  bool Broken = std::any_of(Added.begin(), Added.end(), HasBreak) ||
+                std::any_of(Changes.begin(), Changes.end(), [&](const auto& Change) { return HasBreak(Change.second.Line); });
+  if (Broken || (!Backward && !Forward)) {
+    std::unique_ptr<char[]> Joined(new char[WithRoom(Size)]);
+    Platform::AdviseLargeBlock(Joined.get(), WithRoom(Size));
+    JoinInto(Joined.get(), Joined.get() + Size);
+    TakeText(std::move(Joined), Size, WithRoom(Size));
+    return;
+  }
+  Unended = Unended && Runs.back().From < Runs.back().To;
+  char* Base = Text.get();
+  if (Backward) {
+    char* End = Base + Size;
+    for (auto Line = Added.rbegin(); Line != Added.rend(); ++Line) End = AppendLine(End - Line->size() - 2, *Line) - Line->size() - 2;
+    for (auto Run = Runs.rbegin(); Run != Runs.rend(); ++Run) {
+      if (Run->Next != nullptr) AppendLine(Base + Run->OutEnd, *Run->Next);
+      char* RunEnd = Base + Run->OutEnd;
+      if (Run->Next == nullptr && Unended) RunEnd = std::copy_n("\r\n", 2, RunEnd - 2) - 2;
+      MoveBreaksAsCrLfBack(Base + Run->From, Base + Run->To, RunEnd);
+    }
+  } else {
+    for (const TRun& Run : Runs) {
+      std::memmove(Base + Run.Out, Base + Run.From, Run.To - Run.From);
+      if (Run.Next != nullptr) AppendLine(Base + Run.OutEnd, *Run.Next);
+    }
+    char* End = Base + Runs.back().OutEnd;
+    if (Unended) End = std::copy_n("\r\n", 2, End - 2);
+    for (const std::string& Line : Added) End = AppendLine(End, Line);
+  }
+  // The same lines, each now ended by CR LF.
+  TextLines = Count();
+  TextSize = Size;
+  BreakBytes = 2 * static_cast<size_t>(TextLines);
+  CrLfOnly = true;
+  Changes.clear();
+  Added.clear();
+  CursorLine = 0;
+  CursorStart = 0;
+}
+
+std::string LineList::JoinLines() {
+  JoinText();
+  return std::string(Text.get(), TextSize);
 }
 
 bool LineList::LoadLines(const std::string& Path, Platform::TReadable Kinds) {
   Platform::TFileState* File = nullptr;
   if (Platform::OpenForReading(Path, Kinds, File) != 0) Raise<EFOpenError>(Path);
   std::unique_ptr<char[]> Read;
-  size_t Size = 0;
+  size_t Size = 0, Capacity = 0;
   // Taken before the read, so that a change while it reads shows as one.
-  bool Done = Platform::StampOf(File, LoadedStamp) == 0 && ReadWhole(File, Read, Size);
+  bool Done = Platform::StampOf(File, LoadedStamp) == 0 && ReadWhole(File, Read, Size, Capacity);
   // Everything has been read or has failed: an error of the close says nothing more.
   Platform::CloseFile(File);
   if (!Done) Raise<EReadError>();
-  const char* Nul = Size > 0 ? static_cast<const char*>(std::memchr(Read.get(), '\0', Size)) : nullptr;
-  bool Whole = Nul == nullptr || std::all_of(Nul, static_cast<const char*>(Read.get()) + Size, [](char Byte) { return Byte == 0; });
-  TakeText(std::move(Read), Size);
-  return Whole;
+  TakeText(std::move(Read), Size, Capacity);
+  // The text ends at its first NUL: the file is whole when only NULs follow.
+  return std::all_of(Text.get() + TextSize, Text.get() + Size, [](char Byte) { return Byte == 0; });
 }
 
-bool LineList::SaveLines(const std::string& Path, const std::string& AccessModel) const {
-  size_t Size = JoinedSize();
-  // Not filled first: the join writes every byte.
-  std::unique_ptr<char[]> Joined(new char[Size]);
-  JoinInto(Joined.get(), Joined.get() + Size);
-  TTemporaryFile Temporary;
+bool LineList::SaveLines(const std::string& Path, const std::string& AccessModel, TNewFile& New) {
+  JoinText();
+  New.Path = Path;
+  New.AccessModel = AccessModel;
+  New.Read = LoadedStamp;
+  New.Size = TextSize;
   Platform::TFileState* File = nullptr;
-  if (int Code = CreateSiblingFile(Path, Temporary.Path, File)) return Refused(Code, Path);
-  // Written and given its permissions while only its owner can read it, then
-  // flushed, so that the rename below puts a complete file in place.
-  int WriteCode = Platform::WriteAll(File, Joined.get(), Size);
+  if (int Code = CreateSiblingFile(Path, New.Temporary, File)) return Refused(Code, Path);
+  // Written and given its permissions while only its owner can read it.
+  int WriteCode = Platform::WriteAll(File, Text.get(), TextSize);
   int AccessCode = WriteCode == 0 ? Platform::CopyAccess(AccessModel, File) : 0;
-  if (WriteCode == 0 && AccessCode == 0) WriteCode = Platform::FlushToDisk(File);
   int CloseCode = Platform::CloseFile(File);
   if (WriteCode != 0 || CloseCode != 0) Raise<EWriteError>();
-  if (AccessCode != 0) return Refused(AccessCode, Path);
-  // Once the rename takes Path, the old content keeps only its other name
-  // (a backup just made): that name must be on the disk first, or a power
-  // cut could leave the old content with no name at all.
-  if (AccessModel != Path && Platform::SyncDirectoryOf(AccessModel) != 0) Raise<EWriteError>();
-  // Another program's change to the file since it was read would be lost.
-  Platform::TFileStamp Now;
-  if (AccessModel == Path && (Platform::StampAt(Path, Now) != 0 || !(Now == LoadedStamp))) return false;
-  // Rename over the target: a crash leaves the old file or the new one, never half.
-  if (int Code = Platform::RenameOver(Temporary.Path, Path, AccessModel)) return Refused(Code, Path);
-  Temporary.Placed = true;
-  if (Platform::SyncDirectoryOf(Path) != 0) Raise<EWriteError>();
-  return true;
+  return AccessCode == 0 || Refused(AccessCode, Path);
 }

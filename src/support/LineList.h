@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FileOps.h"
 #include "Platform.h"
 
 class LineList {
@@ -32,23 +33,22 @@ class LineList {
   bool LoadLines(const std::string& Path,
                  Platform::TReadable Kinds = Platform::TReadable::RegularFile);
 
-  // Writes every entry followed by CR LF to a new file that then replaces
-  // the one at Path in one step, with the permissions of the file at
-  // AccessModel: Path itself, or another name of its old content in the
-  // same folder, which is made durable before Path is replaced. In place of
-  // Path itself, the new file goes in only while Path still holds the file
-  // this list was loaded from, unchanged. Whatever fails, the file at Path
-  // keeps its old content and no temporary file is left: false when the
-  // file or its folder refuses the new file (permission, read-only, in use)
-  // or the file has changed; EFCreateError when the new file cannot be
-  // created or put in place for another reason, EWriteError when it cannot
-  // be written or flushed.
-  bool SaveLines(const std::string& Path, const std::string& AccessModel) const;
+  // Writes every entry followed by CR LF to a new file beside the one at
+  // Path, with the permissions of the file at AccessModel (Path itself, or
+  // another name of its old content in the same folder), and hands it to
+  // New: it takes Path's name later (PlaceNewFile), once its content is on
+  // the disk (Platform::FlushWritten). False when the file or its folder
+  // refuses the new file (permission, read-only, in use); EFCreateError when
+  // it cannot be created otherwise, EWriteError when it cannot be written.
+  // Whatever fails, the file at Path is untouched and no new file is left.
+  // The list then holds the text written, as JoinLines leaves it.
+  bool SaveLines(const std::string& Path, const std::string& AccessModel, TNewFile& New);
 
   // The lines of Text, without their line breaks.
   void SplitLines(std::string_view Text);
-  // All entries, each followed by CR LF.
-  std::string JoinLines() const;
+  // All entries, each followed by CR LF. The list then holds that text: an
+  // entry given with a line break of its own becomes two there.
+  std::string JoinLines();
 
  private:
   // A line given by Put in place of a loaded one, and the length of that one.
@@ -58,7 +58,10 @@ class LineList {
   };
 
   void CheckIndex(int Index) const;
-  void TakeText(std::unique_ptr<char[]> Text, size_t Size);
+  void TakeText(std::unique_ptr<char[]> Text, size_t Size, size_t Capacity);
+  // Rewrites the text into the entries each followed by CR LF, the form they
+  // are saved in: in its own buffer where it fits, else in a new one.
+  void JoinText();
   size_t LineStart(int Index) const;
   size_t JoinedSize() const;
   // The lines of the text From..To (which end at a line start or at the
@@ -68,7 +71,7 @@ class LineList {
 
   // The text of the loaded file, up to its first NUL, and what a scan of it found.
   std::unique_ptr<char[]> Text;
-  size_t TextSize = 0, BreakBytes = 0;
+  size_t TextSize = 0, TextCapacity = 0, BreakBytes = 0;
   int TextLines = 0;
   bool CrLfOnly = true;
   Platform::TFileStamp LoadedStamp;

@@ -86,6 +86,10 @@ bool IsRefusal(int Code);
 // that is not a regular file (or a pipe, where allowed, whose writer it waits
 // for) is refused at once.
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
+// Tells the platform that the Size bytes at Data, just allocated, are about
+// to be filled: a large block may get large pages, much cheaper to fill the
+// first time. Nothing else changes.
+void AdviseLargeBlock(void* Data, size_t Size);
 // What SizeOf gives for a pipe, which holds whatever its writer gives.
 constexpr uint64_t UnknownSize = UINT64_MAX;
 int SizeOf(TFileState* File, uint64_t& Size);
@@ -103,9 +107,13 @@ int CopyAccess(const std::string& Model, TFileState* File);
 int StampOf(TFileState* File, TFileStamp& Stamp);
 // Links followed.
 int StampAt(const std::string& Path, TFileStamp& Stamp);
-// Waits until the file's content is on the disk.
-int FlushToDisk(TFileState* File);
-// Closes and releases File, also when the close reports an error.
+// Waits until the content of the closed files at Paths is on the disk, and
+// every name made on their file systems before: one flush of each file
+// system where the platform has it (syncfs), else one per file.
+int FlushWritten(const std::vector<std::string>& Paths);
+// Closes and releases File, also when the close reports an error. Where the
+// platform has no flush of a whole file system (Windows), a file that was
+// written is first flushed to the disk.
 int CloseFile(TFileState* File);
 
 // Gives Source the name Target in one step, replacing Target even when it is

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -167,6 +168,14 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
   return 0;
 }
 
+void AdviseLargeBlock(void* Data, size_t Size) {
+  // Transparent huge pages: one fault and one clearing per 2 MB, not per 4 KB.
+  constexpr uintptr_t Page = 4096, Large = 4u << 20;
+  uintptr_t First = (reinterpret_cast<uintptr_t>(Data) + Page - 1) & ~(Page - 1);
+  uintptr_t End = (reinterpret_cast<uintptr_t>(Data) + Size) & ~(Page - 1);
+  if (End > First && End - First >= Large) madvise(reinterpret_cast<void*>(First), End - First, MADV_HUGEPAGE);
+}
+
 int SizeOf(TFileState* File, uint64_t& Size) {
   struct stat Info;
   if (fstat(File->Descriptor, &Info) != 0) return errno;
@@ -235,9 +244,26 @@ int StampAt(const std::string& Path, TFileStamp& Stamp) {
   return 0;
 }
 
-int FlushToDisk(TFileState* File) {
-  // EINVAL: the file system has no way to flush; there is nothing to wait for.
-  return fsync(File->Descriptor) != 0 && errno != EINVAL ? errno : 0;
+int FlushWritten(const std::vector<std::string>& Paths) {
+  // One syncfs for each file system, through one file in each folder: the
+  // journal then commits once for all of them.
+  std::vector<std::string> Folders;
+  std::vector<dev_t> Flushed;
+  for (const std::string& Path : Paths) {
+    if (std::find(Folders.begin(), Folders.end(), DirectoryOf(Path)) != Folders.end()) continue;
+    Folders.push_back(DirectoryOf(Path));
+    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat Info;
+    int Code = Descriptor < 0 || fstat(Descriptor, &Info) != 0 ? errno : 0;
+    if (Code == 0 && std::find(Flushed.begin(), Flushed.end(), Info.st_dev) == Flushed.end()) {
+      Flushed.push_back(Info.st_dev);
+      // EINVAL: the file system has no way to flush; there is nothing to wait for.
+      if (syncfs(Descriptor) != 0 && errno != EINVAL) Code = errno;
+    }
+    if (Descriptor >= 0) close(Descriptor);
+    if (Code != 0) return Code;
+  }
+  return 0;
 }
 
 int CloseFile(TFileState* File) {

@@ -118,6 +118,7 @@ int WriteStdOut(const char* Data, size_t Size) {
 struct TFileState {
   HANDLE Handle;
   bool Regular;
+  bool Written = false;
 };
 
 bool IsNotFound(int Code) {
@@ -141,6 +142,9 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
   File = new TFileState{Handle, Type == FILE_TYPE_DISK};
   return 0;
 }
+
+// Large pages need a privilege that users do not have.
+void AdviseLargeBlock(void*, size_t) {}
 
 int SizeOf(TFileState* File, uint64_t& Size) {
   LARGE_INTEGER Found;
@@ -170,6 +174,7 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
 bool IsNameTaken(int Code) { return Code == ERROR_FILE_EXISTS || Code == ERROR_ALREADY_EXISTS; }
 
 int WriteAll(TFileState* File, const char* Data, size_t Size) {
+  File->Written = true;
   return WriteHandle(File->Handle, Data, Size);
 }
 
@@ -215,10 +220,12 @@ int StampAt(const std::string& Path, TFileStamp& Stamp) {
   return Code;
 }
 
-int FlushToDisk(TFileState* File) { return FlushFileBuffers(File->Handle) ? 0 : LastError(); }
+// Windows flushes no whole volume for a user: CloseFile flushes each new file.
+int FlushWritten(const std::vector<std::string>&) { return 0; }
 
 int CloseFile(TFileState* File) {
-  int Code = CloseHandle(File->Handle) ? 0 : LastError();
+  int Code = File->Written && !FlushFileBuffers(File->Handle) ? LastError() : 0;
+  if (!CloseHandle(File->Handle) && Code == 0) Code = LastError();
   delete File;
   return Code;
 }

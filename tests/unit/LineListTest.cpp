@@ -35,7 +35,9 @@ TEST(LineList, PutJoinAndIndexOutOfRange) {
   List.Put(0, "ID;PSCALC3");
   EXPECT_EQ(3, List.Add("x\ny"));
   EXPECT_EQ("ID;PSCALC3\r\nC;Y1;X1;K1\r\nE\r\nx\ny\r\n", List.JoinLines());
-  EXPECT_THROW(List.Get(4), EStringListError);
+  // The list now holds that text: the line given with a break is two.
+  EXPECT_EQ("y", List.Get(4));
+  EXPECT_THROW(List.Get(5), EStringListError);
   try {
     List.Put(-1, "");
   } catch (const EStringListError& Failure) {
