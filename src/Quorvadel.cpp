@@ -143,15 +143,17 @@ void ReportFileError(const std::string& Text, int Code) {
 // while the file's own name holds the old content. The backup is a second
 // name of the old file.
 void UpdateFile(int Number, const std::string& Path, LineList& SylkLines) {
-  // A file met again, under any of its names, finds its earlier update done.
-  Platform::TFileStamp Stamp;
-  if (Platform::StampAt(Path, Stamp) == 0 &&
-      std::any_of(Group.Files.begin(), Group.Files.end(),
-                  [&](const auto& File) { return File->New.Read.SameFile(Stamp); }))
-    CommitGroup();
   Show(Format(SProcessing, {std::to_string(Number), Path}));
   if (!FileIsPresent(Path)) return ReportFileError(SFileNotFound, ExitFileNotFound);
-  if (!LoadAndRewriteHeader(Path, SylkLines)) return ReportFileError(SNotSylkFile, ExitNotSylk);
+  bool IsSylk = LoadAndRewriteHeader(Path, SylkLines);
+  // A file met again, under any of its names, is read again once its
+  // earlier update is done, as a run file by file would find it.
+  auto Same = [&](const auto& File) { return File->New.Read.SameFile(SylkLines.LoadedStamp()); };
+  if (std::any_of(Group.Files.begin(), Group.Files.end(), Same)) {
+    CommitGroup();
+    IsSylk = LoadAndRewriteHeader(Path, SylkLines);
+  }
+  if (!IsSylk) return ReportFileError(SNotSylkFile, ExitNotSylk);
   auto File = std::make_unique<TPendingFile>();
   std::string AccessModel = Path;
   if (OptionTable[optBackup]->Enabled) {

@@ -110,28 +110,45 @@ char* WriteBreaksAsCrLf(const char* From, const char* To, char* Out, const char*
 
 // Moves From..To so that it ends at OutEnd, from its end backwards, with
 // every line break written as CR LF; returns where it now starts. The place
-// may lie over the text as long as no byte moves down. Sixteen bytes go at
-// once while they land clear of the bytes still to move.
+// may lie over the text as long as no byte moves down. Sixteen bytes at a
+// time: while the bytes land sixteen or more above where they were, each
+// stretch between breaks goes as one block of sixteen, clear of the bytes
+// still to move; closer, only the stretch's own bytes move.
 char* MoveBreaksAsCrLfBack(const char* From, const char* To, char* OutEnd) {
   static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the first byte of a block is its lowest");
   const TBlock Lf = TBlock{} + '\n', Cr = TBlock{} + '\r';
   char* Out = OutEnd;
-  while (To - From >= 16) {
+  while (To - From >= 17) {
+    const char* Start = To - 16;
     TBlock Block;
-    std::memcpy(&Block, To - 16, 16);
+    std::memcpy(&Block, Start, 16);
     auto Breaks = (Block == Lf) | (Block == Cr);
+    // The breaks as the high bit of their byte, lanes 0-7 and 8-15.
     uint64_t Halves[2];
     std::memcpy(Halves, &Breaks, 16);
-    // Bytes after the block's last break, which stay as they are.
-    size_t Kept = Halves[1] != 0 ? __builtin_clzll(Halves[1]) / 8
-                  : Halves[0] != 0 ? 8 + __builtin_clzll(Halves[0]) / 8 : 16;
-    if (Out - To >= 16) std::memcpy(Out - 16, &Block, 16);
-    else std::memmove(Out - Kept, To - Kept, Kept);
-    Out -= Kept;
-    To -= Kept;
-    if (Kept == 16) continue;
-    To -= To[-1] == '\n' && To - 1 > From && To[-2] == '\r' ? 2 : 1;
-    Out = std::copy_n("\r\n", 2, Out - 2) - 2;
+    Halves[0] &= 0x8080808080808080u;
+    Halves[1] &= 0x8080808080808080u;
+    bool Clear = Out - To >= 32 && Start - From >= 16;
+    int End = 16;  // the end of the stretch at hand, as a lane
+    for (;;) {
+      int Lane = Halves[1] != 0 ? 8 + (63 - __builtin_clzll(Halves[1])) / 8
+                 : Halves[0] != 0 ? (63 - __builtin_clzll(Halves[0])) / 8 : -1;
+      // The stretch after the break at Lane (after the block's start at -1).
+      size_t Length = End - Lane - 1;
+      if (Clear) std::memcpy(Out - 16, Start + End - 16, 16);
+      else std::memmove(Out - Length, Start + Lane + 1, Length);
+      Out -= Length;
+      if (Lane < 0) break;
+      // A CR before the LF belongs to it, also across the block's start.
+      End = Lane - (Start[Lane] == '\n' && Start[Lane - 1] == '\r');
+      for (int Half = 0; Half < 2; ++Half) {
+        int Below = std::min(std::max(End - 8 * Half, 0), 8);
+        Halves[Half] &= Below == 8 ? ~uint64_t{0} : (uint64_t{1} << 8 * Below) - 1;
+      }
+      Out = std::copy_n("\r\n", 2, Out - 2) - 2;
+      if (End < 0) break;
+    }
+    To = Start + std::min(End, 0);
   }
   while (To > From) {
     char Byte = *--To;
@@ -370,7 +387,7 @@ bool LineList::LoadLines(const std::string& Path, Platform::TReadable Kinds) {
   std::unique_ptr<char[]> Read;
   size_t Size = 0, Capacity = 0;
   // Taken before the read, so that a change while it reads shows as one.
-  bool Done = Platform::StampOf(File, LoadedStamp) == 0 && ReadWhole(File, Read, Size, Capacity);
+  bool Done = Platform::StampOf(File, Loaded) == 0 && ReadWhole(File, Read, Size, Capacity);
   // Everything has been read or has failed: an error of the close says nothing more.
   Platform::CloseFile(File);
   if (!Done) Raise<EReadError>();
@@ -383,7 +400,7 @@ bool LineList::SaveLines(const std::string& Path, const std::string& AccessModel
   JoinText();
   New.Path = Path;
   New.AccessModel = AccessModel;
-  New.Read = LoadedStamp;
+  New.Read = Loaded;
   New.Size = TextSize;
   Platform::TFileState* File = nullptr;
   if (int Code = CreateSiblingFile(Path, New.Temporary, File)) return Refused(Code, Path);

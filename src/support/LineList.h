@@ -32,6 +32,8 @@ class LineList {
   // cannot be opened, EReadError when it cannot be read or holds 2 GiB or more.
   bool LoadLines(const std::string& Path,
                  Platform::TReadable Kinds = Platform::TReadable::RegularFile);
+  // Which file LoadLines read, as it was then.
+  const Platform::TFileStamp& LoadedStamp() const { return Loaded; }
 
   // Writes every entry followed by CR LF to a new file beside the one at
   // Path, with the permissions of the file at AccessModel (Path itself, or
@@ -74,7 +76,7 @@ class LineList {
   size_t TextSize = 0, TextCapacity = 0, BreakBytes = 0;
   int TextLines = 0;
   bool CrLfOnly = true;
-  Platform::TFileStamp LoadedStamp;
+  Platform::TFileStamp Loaded;
   std::map<int, TChange> Changes;
   std::vector<std::string> Added;
   // The start of the line that Get reached last, so that reading in order

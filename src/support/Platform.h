@@ -14,7 +14,9 @@ namespace Platform {
 // Bytes that open a double-byte character in the system's code page.
 using TLeadBytes = std::bitset<256>;
 
-// Attribute bits of a directory entry.
+// Attribute bits of a directory entry. POSIX reports read-only only from
+// QueryAttributes, and derives hidden (a dot name) and system (neither a
+// regular file nor a folder).
 constexpr uint32_t AttrReadOnly = 0x01;
 constexpr uint32_t AttrHidden = 0x02;
 constexpr uint32_t AttrSystem = 0x04;

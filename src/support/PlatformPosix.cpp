@@ -38,17 +38,10 @@ std::string DirectoryOf(const std::string& Path) {
 }
 
 // Attribute bits of an entry as the Windows listing would report them.
-uint32_t AttributesOf(const std::string& Name, const struct stat& Info) {
-  uint32_t Attributes = 0;
-  if (S_ISDIR(Info.st_mode))
-    Attributes |= AttrDirectory;
-  else if (S_ISREG(Info.st_mode))
-    Attributes |= AttrArchive;
-  else
-    Attributes |= AttrSystem;
-  if ((Info.st_mode & 0222) == 0) Attributes |= AttrReadOnly;
-  if (Name.size() > 0 && Name[0] == '.' && Name != "." && Name != "..")
-    Attributes |= AttrHidden;
+// (Read-only is known only by QueryAttributes.)
+uint32_t AttributesOf(const std::string& Name, mode_t Mode) {
+  uint32_t Attributes = S_ISDIR(Mode) ? AttrDirectory : S_ISREG(Mode) ? AttrArchive : AttrSystem;
+  if (Name.size() > 0 && Name[0] == '.' && Name != "." && Name != "..") Attributes |= AttrHidden;
   return Attributes;
 }
 
@@ -63,7 +56,7 @@ int AttributesAt(const std::string& Path, const std::string& Name, uint32_t& Att
     Attributes = AttrSystem;
     return 0;
   }
-  Attributes = AttributesOf(Name, Info);
+  Attributes = AttributesOf(Name, Info.st_mode);
   return 0;
 }
 
@@ -141,6 +134,7 @@ int WriteStdOut(const char* Data, size_t Size) { return WriteDescriptor(STDOUT_F
 struct TFileState {
   int Descriptor;
   bool Regular;
+  struct stat Opened;  // what the file was when it was opened for reading
 };
 
 bool IsNotFound(int Code) { return Code == ENOENT || Code == ENOTDIR || Code == ENAMETOOLONG; }
@@ -164,7 +158,7 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
     close(Descriptor);
     return Code;
   }
-  File = new TFileState{Descriptor, Regular};
+  File = new TFileState{Descriptor, Regular, Info};
   return 0;
 }
 
@@ -177,9 +171,7 @@ void AdviseLargeBlock(void* Data, size_t Size) {
 }
 
 int SizeOf(TFileState* File, uint64_t& Size) {
-  struct stat Info;
-  if (fstat(File->Descriptor, &Info) != 0) return errno;
-  Size = File->Regular ? static_cast<uint64_t>(Info.st_size) : UnknownSize;
+  Size = File->Regular ? static_cast<uint64_t>(File->Opened.st_size) : UnknownSize;
   return 0;
 }
 
@@ -196,7 +188,7 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
   int Descriptor =
       open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (Descriptor < 0) return errno;
-  File = new TFileState{Descriptor, true};
+  File = new TFileState{Descriptor, true, {}};
   return 0;
 }
 
@@ -231,9 +223,7 @@ TFileStamp StampFrom(const struct stat& Info) {
 }  // namespace
 
 int StampOf(TFileState* File, TFileStamp& Stamp) {
-  struct stat Info;
-  if (fstat(File->Descriptor, &Info) != 0) return errno;
-  Stamp = StampFrom(Info);
+  Stamp = StampFrom(File->Opened);
   return 0;
 }
 
@@ -311,9 +301,10 @@ int DeleteName(const std::string& Path) { return unlink(Path.c_str()) != 0 ? err
 int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
   struct stat Info;
   if (stat(Path.c_str(), &Info) != 0) return errno;
-  Attributes = AttributesOf(AfterLastSlash(Path), Info);
+  Attributes = AttributesOf(AfterLastSlash(Path), Info.st_mode);
   // Root may write a file without write bits; those bits alone count for it.
-  if (faccessat(AT_FDCWD, Path.c_str(), W_OK, AT_EACCESS) != 0) Attributes |= AttrReadOnly;
+  if ((Info.st_mode & 0222) == 0 || faccessat(AT_FDCWD, Path.c_str(), W_OK, AT_EACCESS) != 0)
+    Attributes |= AttrReadOnly;
   return 0;
 }
 
@@ -337,7 +328,7 @@ int FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Ent
     if (stat(Pattern.c_str(), &Info) != 0) return errno;
     State = new TSearchState{nullptr, "", ""};
     Entry.Name = Name;
-    Entry.Attributes = AttributesOf(Name, Info);
+    Entry.Attributes = AttributesOf(Name, Info.st_mode);
     return 0;
   }
   std::string Folder = Slash == std::string::npos ? "" : Pattern.substr(0, Slash + 1);
@@ -361,7 +352,11 @@ int FindNext(TSearchState* State, TFoundEntry& Entry) {
     if (Found == nullptr) return errno != 0 ? errno : NoMoreFiles;
     if (!MatchesWildcard(Found->d_name, State->Pattern)) continue;
     Entry.Name = Found->d_name;
-    return AttributesAt(State->Folder + Entry.Name, Entry.Name, Entry.Attributes);
+    // The kind the folder tells spares a look at a plain file or folder.
+    if (Found->d_type != DT_REG && Found->d_type != DT_DIR)
+      return AttributesAt(State->Folder + Entry.Name, Entry.Name, Entry.Attributes);
+    Entry.Attributes = AttributesOf(Entry.Name, Found->d_type == DT_DIR ? S_IFDIR : S_IFREG);
+    return 0;
   }
 }
 
