@@ -121,7 +121,6 @@ WRAP(int, link, (const char* From, const char* To), (From, To), -1, "link", "%s 
 WRAP(int, rename, (const char* From, const char* To), (From, To), -1, "rename", "%s %s", From, To)
 WRAP(int, renameat2, (int FromFolder, const char* From, int ToFolder, const char* To, unsigned Flags),
      (FromFolder, From, ToFolder, To, Flags), -1, "rename", "%s %s", From, To)
-WRAP(int, unlink, (const char* Path), (Path), -1, "unlink", "%s", Path)
 WRAP(DIR*, opendir, (const char* Path), (Path), nullptr, "opendir", "%s", Path)
 WRAP(dirent*, readdir, (DIR * Folder), (Folder), nullptr, "readdir", "%s", "")
 WRAP(int, closedir, (DIR * Folder), (Folder), -1, "close", "%s", "dir")
@@ -129,7 +128,6 @@ WRAP(int, stat, (const char* Path, struct stat* Info), (Path, Info), -1, "stat",
 WRAP(int, lstat, (const char* Path, struct stat* Info), (Path, Info), -1, "stat", "%s", Path)
 WRAP(int, fstat, (int Fd, struct stat* Info), (Fd, Info), -1, "stat", "%d", Fd)
 WRAP(int, fchmod, (int Fd, mode_t Mode), (Fd, Mode), -1, "chmod", "%d %o", Fd, Mode)
-WRAP(int, fchown, (int Fd, uid_t Owner, gid_t Group), (Fd, Owner, Group), -1, "chown", "%d", Fd)
 
 extern "C" int open(const char* Path, int Flags, ...) {
   va_list Args;

@@ -1,9 +1,10 @@
-# A real SYLK reader, Gnumeric's ssconvert, reads each example and each file of
-# the shared corpus before and after the rewrite, and must see the same
-# spreadsheet: the cell values after recalculation (CSV), the formulas, formats
-# and names (its XML, dates of the export left out), and its warnings. A file
-# that is not SYLK must be left untouched.
-import csv, io, os, re, shutil, subprocess, tempfile
+# Each example and each real file of the shared corpus, rewritten: the new
+# bytes must be those of an independent split of its lines, and a real SYLK
+# reader, Gnumeric's ssconvert, must see the same spreadsheet before and after:
+# the cell values after recalculation (CSV), the formulas, formats and names
+# (its XML, dates of the export left out), and its warnings. A file that is not
+# SYLK must be left untouched.
+import csv, os, re, shutil, subprocess, tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXPORTS = [('Gnumeric_stf:stf_csv', '--recalc'), ('Gnumeric_XmlIO:sax:0', '')]
@@ -24,32 +25,32 @@ def read_back(path):
 
 
 def first_difference(before, after):
-    rows = [list(csv.reader(io.StringIO(text))) for text in (before[0], after[0])]
-    for y in range(max(map(len, rows))):
-        cells = [row[y] if y < len(row) else [] for row in rows]
-        for x in range(max(map(len, cells))):
-            old, new = [line[x] if x < len(line) else '' for line in cells]
-            if old != new: return 'cell %s%d: %r, then %r' % (chr(65 + x % 26), y + 1, old, new)
-    names = ['values', 'warnings on reading', 'XML', 'warnings on reading']
-    for part, (old, new) in enumerate(zip(before, after)):
-        if old != new:
-            line = next(i for i, (a, b) in enumerate(zip(old.splitlines() + [''], new.splitlines() + [''])) if a != b)
-            return '%s, line %d: %r, then %r' % (names[part], line + 1, old.splitlines()[line:line + 1],
-                                                 new.splitlines()[line:line + 1])
+    parts = ['values', 'warnings on reading', 'XML', 'warnings on reading']
+    for part, old, new in zip(parts, before, after):
+        lines = list(zip(old.splitlines() + [''], new.splitlines() + ['']))
+        at = next((y for y, (a, b) in enumerate(lines) if a != b), None)
+        if at is None: continue
+        if part != 'values': return '%s, line %d: %r, then %r' % (part, at + 1, *lines[at])
+        rows = [next(csv.reader([line]), []) for line in lines[at]]
+        cells = [[row[x] if x < len(row) else '' for row in rows] for x in range(max(map(len, rows)))]
+        x = next(x for x, (a, b) in enumerate(cells) if a != b)
+        return 'cell %s%d: %r, then %r' % (chr(65 + x % 26), at + 1, *cells[x])
 
 
-def check(run, source):
-    name = os.path.basename(source)
+def check(run, source, reader):
+    name, old = os.path.basename(source), open(source, 'rb').read()
     folder = tempfile.mkdtemp(prefix='quorvadel-interop-')
     try:
         shutil.copyfile(source, os.path.join(folder, name))
         code, printed, errors = run.run(dict(run.ROW, run=[name.encode()]), 'file', folder, {})
-        old = open(source, 'rb').read()
         if not old.startswith(b'ID;'):
             return [] if run.snapshot(folder) == {name: run.entry('file', 0o644, old)} else ['not SYLK, yet changed']
         if code != 0 or errors: return ['exit code %s, %r' % (code, errors)]
-        difference = first_difference(read_back(os.path.join(folder, name.rsplit('.', 1)[0] + '.bak')),
-                                      read_back(os.path.join(folder, name)))
+        lines = re.split(rb'\r\n|\r|\n', old.split(b'\0')[0].rstrip(b'\r\n'))[1:]
+        if open(os.path.join(folder, name), 'rb').read() != b''.join(line + b'\r\n' for line in [b'ID;PSCALC3'] + lines):
+            return ['not the bytes of an independent split of its lines']
+        difference = reader and first_difference(read_back(os.path.join(folder, name.rsplit('.', 1)[0] + '.bak')),
+                                                 read_back(os.path.join(folder, name)))
         return [difference] if difference else []
     finally:
         shutil.rmtree(folder)
@@ -58,5 +59,5 @@ def check(run, source):
 def rows():
     corpus = os.environ.get('QUORVADEL_CORPUS', '')
     folders = [os.path.join(HERE, '..', 'examples')] + ([corpus] if os.path.isdir(corpus) else [])
-    return [dict(name='Interop: ' + name, source=os.path.join(folder, name))
+    return [dict(name='Real file: ' + name, source=os.path.join(folder, name))
             for folder in folders for name in sorted(os.listdir(folder)) if name.endswith('.slk')]

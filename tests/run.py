@@ -3,10 +3,9 @@
 # the built program and compares all it leaves: standard output to the byte, the
 # exit code, nothing on standard error, every file.
 #
-#   run.py [--wrap CMD] PROGRAM   every row, then the real files of $QUORVADEL_CORPUS;
-#                                 CMD (wine64, valgrind ...) runs the program
-#   run.py --interop PROGRAM      a spreadsheet reader reads each example and corpus file
-#                                 before and after the rewrite (tests/interop.py)
+#   run.py [--wrap CMD] PROGRAM   every row; CMD (wine64, valgrind ...) runs the program
+#   run.py --interop PROGRAM      each example and file of $QUORVADEL_CORPUS rewritten,
+#                                 checked by its bytes and a spreadsheet reader (tests/interop.py)
 #   run.py --shim LIB [--faults] PROGRAM
 #                                 LIB is the fault shim, for the rows that inject a
 #                                 change; with --faults the rows marked "faults" run again
@@ -65,26 +64,6 @@ def read_table():
     return [row for row in rows if row['only'] in (None, own[:-1])]
 
 
-def corpus_rows(folder):
-    # Each real SYLK file, rewritten as an independent split of its lines says.
-    rows = []
-    for name in sorted(os.listdir(folder)) if folder and os.path.isdir(folder) else []:
-        if not name.endswith('.slk'): continue
-        old, stem = open(os.path.join(folder, name), 'rb').read(), name.rsplit('.', 1)[0]
-        lines = re.split(rb'\r\n|\r|\n', old.split(b'\0')[0].rstrip(b'\r\n'))[1:]
-        row = dict(ROW, name='Corpus: ' + name, file=[dict(path=name, content=old, mode=0o644, kind='file')],
-                   run=[name.encode()], stdout=b'Quorvadel v.1.0 - SYLK files for SCALC3\r\n\r\n'
-                   b'File list built (1 files)\r\nProcessing: [1] %s\r\n' % name.encode())
-        if old.startswith(b'ID;'):
-            row['stdout'] += b'  renamed as %s.bak\r\n  successfully updated\r\n' % stem.encode()
-            new = b''.join(line + b'\r\n' for line in [b'ID;PSCALC3'] + lines)
-            row['after'] = [dict(row['file'][0], path=stem + '.bak'), dict(row['file'][0], content=new)]
-        else:
-            row['stdout'] += b'  ERROR! File is not a SYLK file\r\n'
-        rows.append(row)
-    return rows
-
-
 def text(data, folder):
     # The table's placeholders filled in for this run and platform.
     data = data.replace(b'{dir}', folder.encode()).replace(b'{module}', os.path.basename(PROGRAM).encode())
@@ -119,7 +98,8 @@ def lay_out(row, folder):
             os.truncate(path, max(f.get('size', 0), len(text(f['content'], folder))))
         if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'])
         if 'time' in f: os.utime(path, (f['time'], f['time']))
-        if 'attrib' in f: subprocess.run(HELPER + ['attrib', f['path'], f['attrib']], cwd=folder, check=True)
+        if 'attrib' in f: subprocess.run(WRAP + ['attrib'] + ['+' + bit for bit in f['attrib']] + [f['path']], cwd=folder,
+                                         stdout=subprocess.DEVNULL, check=True)
 
 
 def snapshot(folder):
@@ -147,7 +127,8 @@ def run(row, output, folder, env):
     user = row['user'] and pwd.getpwnam(row['user'])
     if row['feed']:  # a writer that opens the FIFO that much later (or earlier) than the program
         fifo, delay, data = os.path.join(folder, row['feed'][0]), float(row['feed'][1]), row['feed'][2]
-        threading.Thread(target=feed, args=(fifo, delay, data.encode('latin-1')), daemon=True).start()
+        threading.Thread(target=lambda: time.sleep(max(delay, 0)) or open(fifo, 'wb').write(data.encode('latin-1')),
+                         daemon=True).start()
         time.sleep(max(-delay, 0))
     reader, out = None, os.open({'full': '/dev/full'}.get(output, folder + '.out'), os.O_RDWR | os.O_CREAT)
     if output == 'terminal': reader, out = pty.openpty()
@@ -234,11 +215,6 @@ def show(found):
     return 'none' if found is None else '%s 0%o %r%s' % (*found[:2], found[2][:80], '...' if len(found[2]) > 80 else '')
 
 
-def feed(fifo, delay, data):
-    time.sleep(max(delay, 0))
-    with open(fifo, 'wb') as writer: writer.write(data)
-
-
 def lock(path, on):
     # A file or folder that nobody, root included, can change (a folder only, but for root).
     if os.geteuid() != 0: return os.path.isdir(path) and os.chmod(path, 0o555 if on else 0o755) is None
@@ -266,13 +242,11 @@ def main():
     PROGRAM, WRAP, WINDOWS = os.path.abspath(args.program), args.wrap.split(), args.program.endswith('.exe')
     SHIM = args.shim and os.path.abspath(args.shim)
     HELPER = WRAP + [os.environ.get('QUORVADEL_TEST_HELPER', 'TestHelper.exe')]
-    rows, judge = read_table() + corpus_rows(os.environ.get('QUORVADEL_CORPUS')), check
+    rows, judge = read_table(), check
+    reader = shutil.which('ssconvert')
     if args.interop:
         import interop
-        if not shutil.which('ssconvert'):
-            print('skipped: ssconvert (Debian package gnumeric) is not installed')
-            return 77
-        rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row['source'])
+        rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row['source'], reader)
     if args.faults:
         import faults
         rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, sys.modules[__name__])
@@ -289,7 +263,8 @@ def main():
         failed += bool(problems)
         if problems: print('FAILED %s\n  %s' % (row['name'], '\n  '.join(problems)))
     print('%d rows, %d failed, %d skipped' % (len(rows), failed, skipped))
-    return 1 if failed or not rows else 0
+    if args.interop and not reader: print('the reader was skipped: ssconvert (Debian package gnumeric) is missing')
+    return 1 if failed or not rows else 77 if args.interop and not reader else 0
 
 
 if __name__ == '__main__':

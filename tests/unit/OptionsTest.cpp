@@ -12,7 +12,6 @@ TEST(ParseArguments, Rows) {
       {{"*.slk", "-B-", "-b+"}, "run spec[*.slk] backup[] ext[bak]"},
       {{"*.slk", "-B-", "-B"}, "run spec[*.slk] ext[bak]"},
       {{"*.slk", "-Bx"}, "run spec[*.slk] backup[] ext[bak]"},
-      {{"*.slk", "+B"}, "run spec[+B] backup[] ext[bak]"},
       {{"a.slk", "-e+", "-E-"}, "run spec[a.slk] backup[] ext[bak]"},
       {{"-Xold", "-xOLD"}, "help backup[] ext[OLD]"},
       {{"-Quiet", "a.slk"}, "run spec[a.slk] quiet[] backup[] ext[bak]"},

@@ -3,7 +3,6 @@
 //                               in QUORVADEL_RAW_COMMAND_LINE; exits with its code
 //   TestHelper hold FILE SHARE  holds FILE open (SHARE: none or read), says "ready",
 //                               and lets go when its standard input ends
-//   TestHelper attrib FILE BITS sets FILE's attributes (BITS: letters r h s)
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -35,13 +34,6 @@ int main(int ArgC, char** ArgV) {
     }
     return CloseHandle(File) ? 0 : 124;
   }
-  if (Mode == "attrib" && ArgC == 4) {
-    std::string Bits = ArgV[3];
-    DWORD Attributes = (Bits.find('r') != std::string::npos ? FILE_ATTRIBUTE_READONLY : 0) |
-                       (Bits.find('h') != std::string::npos ? FILE_ATTRIBUTE_HIDDEN : 0) |
-                       (Bits.find('s') != std::string::npos ? FILE_ATTRIBUTE_SYSTEM : 0);
-    return SetFileAttributesA(ArgV[2], Attributes ? Attributes : FILE_ATTRIBUTE_NORMAL) ? 0 : 124;
-  }
-  std::fprintf(stderr, "usage: TestHelper launch PROGRAM | hold FILE SHARE | attrib FILE BITS\n");
+  std::fprintf(stderr, "usage: TestHelper launch PROGRAM | hold FILE SHARE\n");
   return 2;
 }
