@@ -3,8 +3,9 @@
 # and runs every test: on Linux as released (the scenarios once more under
 # valgrind, the faults, a real spreadsheet reader) and under AddressSanitizer
 # and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64; the
-# 32-bit Windows program and its zip are built; each fuzzer runs for a minute;
-# the Debian package is built, installed, run from the PATH and removed.
+# 32-bit Windows program and its zip are built; the fuzzer runs for a minute;
+# the Debian package is built, installed, run from the PATH and removed; the
+# micro-benchmarks are built, not run.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -27,6 +28,7 @@ need dpkg-shlibdeps dpkg-dev
 [ -n "$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] ||
   missing="$missing libclang-rt-14-dev"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
+[ -f /usr/include/benchmark/benchmark.h ] || missing="$missing libbenchmark-dev"
 if [ -n "$missing" ]; then
   $sudo apt-get update
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends $missing
