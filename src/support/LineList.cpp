@@ -174,8 +174,9 @@ char* AppendLine(char* Out, const std::string& Line) {
 }
 
 // Reads the whole file into a buffer with room to grow: a file of known size
-// with one request (going on after a short one), a pipe in growing steps. False when a read fails or the
-// text would reach MaxTextSize; a file that ends early gives what it holds.
+// with one request (going on after a short one), a pipe in growing steps.
+// False when a read fails or the text would reach MaxTextSize; a file that
+// ends early gives what it holds.
 bool ReadWhole(Platform::TFileState* File, std::unique_ptr<char[]>& Text, size_t& Size, size_t& Capacity) {
   uint64_t Known = 0;
   if (Platform::SizeOf(File, Known) != 0) return false;
