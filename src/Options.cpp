@@ -94,7 +94,7 @@ bool ParseArguments(const std::vector<std::string>& Arguments) {
       SwitchesEnded = true;
     } else if (SwitchesEnded ||
                std::string_view(Platform::SwitchChars()).find(Argument[0]) == std::string_view::npos) {
-      if (!Platform::EveryFileSpecCounts()) FileSpecs.clear();
+      if (!Platform::ShellExpandsPatterns()) FileSpecs.clear();
       FileSpecs.push_back(Argument);
       OptionTable[optFileSpec]->Value = Argument;
       OptionTable[optFileSpec]->Enabled = true;

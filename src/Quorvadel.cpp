@@ -42,19 +42,11 @@ bool LoadAndRewriteHeader(const std::string& Path, LineList& SylkLines) {
 constexpr size_t GroupFiles = 1000;
 constexpr uint64_t GroupBytes = 64u << 20;
 
-// A file whose new content is written and waits for its group's flush.
-struct TPendingFile {
-  TNewFile New;
-  std::string Backup;
-  TBackup Made = TBackup::AlreadyThere;
-  bool Settled = false;  // reported without an update: its backup stays
-};
-
 // The files written since the last flush, and the lines to show since, in
 // order: a line that stands for a file (File set) becomes its result.
 struct TGroup {
-  std::vector<std::unique_ptr<TPendingFile>> Files;
-  std::vector<std::pair<std::string, const TPendingFile*>> Lines;
+  std::vector<std::unique_ptr<TNewFile>> Files;
+  std::vector<std::pair<std::string, const TNewFile*>> Lines;
   size_t Shown = 0;
   uint64_t Bytes = 0;
   bool Failed = false;  // a failure is on its way to the report: nothing more is done
@@ -68,11 +60,16 @@ void Show(const std::string& Text) {
 
 // Shows the lines waiting before the result of Stop (all of them when null);
 // the files they stand for have taken their names.
-void ShowUpTo(const TPendingFile* Stop) {
+void ShowUpTo(const TNewFile* Stop) {
   for (; Group.Shown < Group.Lines.size(); ++Group.Shown) {
     const auto& [Text, File] = Group.Lines[Group.Shown];
     if (File != nullptr && File == Stop) return;
-    ShowLine(File != nullptr ? SSuccessfullyUpdated : Text);
+    if (File == nullptr) {
+      ShowLine(Text);
+      continue;
+    }
+    if (!File->Backup.empty()) ShowLine(Format(SRenamedAs, {File->Backup}));
+    ShowLine(SSuccessfullyUpdated);
   }
 }
 
@@ -81,7 +78,7 @@ void ShowUpTo(const TPendingFile* Stop) {
 void SyncFolders(size_t From, size_t To) {
   std::vector<std::string> Flushed;
   for (size_t I = From; I < To; ++I) {
-    const std::string& Path = Group.Files[I]->New.Path;
+    const std::string& Path = Group.Files[I]->Path;
     std::string Folder = ExtractDirectory(Path, Platform::LeadBytes());
     if (std::find(Flushed.begin(), Flushed.end(), Folder) != Flushed.end()) continue;
     Flushed.push_back(Folder);
@@ -92,13 +89,8 @@ void SyncFolders(size_t From, size_t To) {
   }
 }
 
-// What is still pending when the process ends goes back to what it was:
-// the backups made for it are taken back, its new files removed.
-void GiveBackGroup() {
-  for (const auto& File : Group.Files)
-    if (!File->Settled && !File->New.Placed) UndoBackup(File->New.Path, File->Backup, File->Made);
-  Group = TGroup{};
-}
+// What is still pending when the process ends goes back to what it was.
+void GiveBackGroup() { Group = TGroup{}; }
 
 // The group's files take their names together: one flush for all their
 // contents and backup names, then each file in order, then one flush of
@@ -107,25 +99,24 @@ void GiveBackGroup() {
 void CommitGroup() {
   if (Group.Failed) return;
   std::vector<std::string> Written;
-  for (const auto& File : Group.Files) Written.push_back(File->New.Temporary);
+  for (const auto& File : Group.Files) Written.push_back(File->Temporary);
   if (!Written.empty() && Platform::FlushWritten(Written) != 0) {
     ShowUpTo(Group.Files[0].get());
-    Group.Files[0]->Settled = Group.Failed = true;
+    Group.Failed = true;
     Raise<EWriteError>();
   }
   size_t Synced = 0;
   for (size_t I = 0; I < Group.Files.size(); ++I) {
-    TPendingFile& File = *Group.Files[I];
-    TPlaced Placed = PlaceNewFile(File.New);
+    TNewFile& File = *Group.Files[I];
+    TPlaced Placed = PlaceNewFile(File);
     if (Placed == TPlaced::Done) continue;
     SyncFolders(Synced, I);
     Synced = I + 1;
     ShowUpTo(&File);
     ++Group.Shown;
-    File.Settled = true;
     Group.Failed = Placed == TPlaced::Failed;
-    if (Group.Failed) Raise<EFCreateError>(File.New.Path);
-    ReportError(Format(SCantUpdate, {File.New.Path}), ExitCantUpdate);
+    if (Group.Failed) Raise<EFCreateError>(File.Path);
+    ReportError(Format(SCantUpdate, {File.Path}), ExitCantUpdate);
   }
   SyncFolders(Synced, Group.Files.size());
   ShowUpTo(nullptr);
@@ -138,40 +129,52 @@ void ReportFileError(const std::string& Text, int Code) {
   ReportError(Text, Code);
 }
 
-// The file is read and tested before anything changes on disk, and its new
-// content is written beside it; it takes the file's name with its group,
-// while the file's own name holds the old content. The backup is a second
-// name of the old file.
+// The file is read and tested before anything changes on disk; its new
+// content is written beside it, then its backup made (a second name of the
+// old file); it takes the file's name with its group.
 void UpdateFile(int Number, const std::string& Path, LineList& SylkLines) {
   Show(Format(SProcessing, {std::to_string(Number), Path}));
   if (!FileIsPresent(Path)) return ReportFileError(SFileNotFound, ExitFileNotFound);
   bool IsSylk = LoadAndRewriteHeader(Path, SylkLines);
   // A file met again, under any of its names, is read again once its
   // earlier update is done, as a run file by file would find it.
-  auto Same = [&](const auto& File) { return File->New.Read.SameFile(SylkLines.LoadedStamp()); };
+  auto Same = [&](const auto& File) { return File->Read.SameFile(SylkLines.LoadedStamp()); };
   if (std::any_of(Group.Files.begin(), Group.Files.end(), Same)) {
     CommitGroup();
     IsSylk = LoadAndRewriteHeader(Path, SylkLines);
   }
   if (!IsSylk) return ReportFileError(SNotSylkFile, ExitNotSylk);
-  auto File = std::make_unique<TPendingFile>();
-  std::string AccessModel = Path;
-  if (OptionTable[optBackup]->Enabled) {
-    File->Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt]->Value, Platform::LeadBytes());
-    File->Made = KeepAsBackup(Path, File->Backup);
-    if (File->Made == TBackup::Refused)
-      return ReportFileError(Format(SCantRename, {Path, File->Backup}), ExitCantRename);
-    Show(Format(SRenamedAs, {File->Backup}));
-    AccessModel = File->Backup;
-  }
-  if ((AccessModel == Path && !CanReplaceFile(Path)) || !SylkLines.SaveLines(Path, AccessModel, File->New)) {
+  bool KeepsBackup = OptionTable[optBackup]->Enabled;
+  std::string Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt]->Value, Platform::LeadBytes());
+  // Nothing is written where the file could not be renamed or replaced; a
+  // folder that refuses the new file would refuse the backup's name too.
+  auto File = std::make_unique<TNewFile>();
+  bool Refused = !(KeepsBackup ? Platform::CanRename(Path) : CanReplaceFile(Path)) ||
+                 !SylkLines.SaveLines(Path, *File);
+  if (Refused) {
     File.reset();  // its new file goes now: a halt ends the process without unwinding
+    if (KeepsBackup) return ReportFileError(Format(SCantRename, {Path, Backup}), ExitCantRename);
     return ReportFileError(Format(SCantUpdate, {Path}), ExitCantUpdate);
   }
-  Group.Bytes += File->New.Size;
+  if (KeepsBackup) {
+    File->Backup = Backup;
+    File->Made = KeepAsBackup(Path, Backup, File->Read);
+    if (File->Made == TBackup::Unlinkable) {
+      // Moved, the file has no name of its own until its new content takes
+      // it: that is done at once, after the files before it.
+      CommitGroup();
+      File->Made = MoveToName(Path, Backup) ? TBackup::Moved : TBackup::Refused;
+    }
+    if (File->Made == TBackup::Refused) {
+      File.reset();
+      return ReportFileError(Format(SCantRename, {Path, Backup}), ExitCantRename);
+    }
+  }
+  bool AtOnce = File->Made == TBackup::Moved;
+  Group.Bytes += File->Size;
   Group.Lines.push_back({"", File.get()});
   Group.Files.push_back(std::move(File));
-  if (Group.Files.size() >= GroupFiles || Group.Bytes >= GroupBytes) CommitGroup();
+  if (AtOnce || Group.Files.size() >= GroupFiles || Group.Bytes >= GroupBytes) CommitGroup();
 }
 
 // Appends the files that Spec names to List, in Spec's folder.

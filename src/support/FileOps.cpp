@@ -50,24 +50,20 @@ bool MoveToName(const std::string& Source, const std::string& Target) {
   return Platform::RenameNoReplace(Source, Target) == 0;
 }
 
-TBackup KeepAsBackup(const std::string& Path, const std::string& Backup) {
-  // A backup must be another file; one held by another process could not be
-  // moved, so it gets no backup either.
-  if (Platform::SameName(Path, Backup) || Platform::IsInUse(Path)) return TBackup::Refused;
+TBackup KeepAsBackup(const std::string& Path, const std::string& Backup,
+                     const Platform::TFileStamp& Read) {
+  // A backup must be another file.
+  if (Platform::SameName(Path, Backup)) return TBackup::Refused;
   int Code = Platform::LinkNoReplace(Path, Backup);
   if (Code == 0) return TBackup::Linked;
-  if (Platform::IsLinkUnsupported(Code)) return MoveToName(Path, Backup) ? TBackup::Moved : TBackup::Refused;
+  if (Platform::IsLinkUnsupported(Code)) return TBackup::Unlinkable;
   // A run that ended between the backup and the update left the backup name
-  // on this very file: that backup is made already.
-  Platform::TFileStamp File, Taken;
-  bool Same = Platform::IsNameTaken(Code) && Platform::StampAt(Path, File) == 0 &&
-              Platform::StampAt(Backup, Taken) == 0 && File.SameFile(Taken);
+  // on this very file: that backup is made already. A link there, or the
+  // file's one name seen through a case-blind folder, is no backup.
+  Platform::TFileStamp Taken;
+  bool Same = Platform::IsNameTaken(Code) && Platform::StampOfName(Backup, Taken) == 0 &&
+              Taken.Regular && Taken.SameFile(Read) && Taken.Links >= 2;
   return Same ? TBackup::AlreadyThere : TBackup::Refused;
-}
-
-void UndoBackup(const std::string& Path, const std::string& Backup, TBackup Made) {
-  if (Made == TBackup::Linked) Platform::DeleteName(Backup);
-  if (Made == TBackup::Moved) MoveToName(Backup, Path);
 }
 
 bool CanReplaceFile(const std::string& Path) {
@@ -75,7 +71,7 @@ bool CanReplaceFile(const std::string& Path) {
   uint32_t Attributes = 0;
   return Platform::QueryAttributes(Path, Attributes) == 0 &&
          (Attributes & (Platform::AttrReadOnly | Platform::AttrDirectory)) == 0 &&
-         !Platform::IsInUse(Path);
+         Platform::CanRename(Path);
 }
 
 int CreateSiblingFile(const std::string& Path, std::string& TempPath,
@@ -93,15 +89,54 @@ int CreateSiblingFile(const std::string& Path, std::string& TempPath,
   return Code;
 }
 
+namespace {
+
+// True when Name holds the file that was read, unchanged, and the backup
+// made for it is still another name of that file (links followed: a link
+// given as the file was read through).
+bool HoldsFileRead(const TNewFile& New, const std::string& Name) {
+  Platform::TFileStamp Now, Kept;
+  if (Platform::StampAt(Name, Now) != 0 || !(Now == New.Read)) return false;
+  return New.Backup.empty() || (Platform::StampAt(New.Backup, Kept) == 0 && Kept.SameFile(New.Read));
+}
+
+TPlaced Outcome(int Code) {
+  if (Code == 0) return TPlaced::Done;
+  return Platform::IsRefusal(Code) || Platform::IsNameTaken(Code) ? TPlaced::Refused : TPlaced::Failed;
+}
+
+}  // namespace
+
 TNewFile::~TNewFile() {
-  if (!Temporary.empty() && !Placed) Platform::DeleteName(Temporary);
+  if (Placed) return;
+  if (!Temporary.empty()) Platform::DeleteName(Temporary);
+  // A backup that has become the only name of the content read stays:
+  // another program has put its own file under Path.
+  Platform::TFileStamp Kept;
+  if (Made == TBackup::Linked && Platform::StampOfName(Backup, Kept) == 0 && Kept.Links >= 2)
+    Platform::DeleteName(Backup);
+  if (Made == TBackup::Moved) MoveToName(Backup, Path);
 }
 
 TPlaced PlaceNewFile(TNewFile& New) {
-  Platform::TFileStamp Now;
-  if (New.AccessModel == New.Path && (Platform::StampAt(New.Path, Now) != 0 || !(Now == New.Read)))
-    return TPlaced::Refused;
-  int Code = Platform::RenameOver(New.Temporary, New.Path, New.AccessModel);
+  int Code;
+  if (New.Made == TBackup::Moved) {
+    // The old file has only its backup name: Path is taken unless another
+    // program has put a file there since.
+    if (!HoldsFileRead(New, New.Backup)) return TPlaced::Refused;
+    Code = Platform::RenameNoReplace(New.Temporary, New.Path);
+  } else if ((Code = Platform::ExchangeNames(New.Temporary, New.Path)) == 0) {
+    // Swapped in one step, then checked: what came out must be the file
+    // read, or it goes back, so that a save made at any moment stays.
+    if (!HoldsFileRead(New, New.Temporary)) {
+      Platform::ExchangeNames(New.Temporary, New.Path);
+      return TPlaced::Refused;
+    }
+    Platform::DeleteName(New.Temporary);
+  } else if (Code == Platform::ExchangeUnsupported) {
+    if (!HoldsFileRead(New, New.Path)) return TPlaced::Refused;
+    Code = Platform::RenameOver(New.Temporary, New.Path, New.Backup.empty() ? New.Path : New.Backup);
+  }
   New.Placed = Code == 0;
-  return Code == 0 ? TPlaced::Done : Platform::IsRefusal(Code) ? TPlaced::Refused : TPlaced::Failed;
+  return Outcome(Code);
 }

@@ -26,22 +26,20 @@ std::string ExtractDirectory(const std::string& Path, const Platform::TLeadBytes
 // Renames Source to Target; false when Target exists or the rename fails.
 bool MoveToName(const std::string& Source, const std::string& Target);
 
-// How KeepAsBackup kept a file under its backup name, or that it could not.
-enum class TBackup { Refused, AlreadyThere, Linked, Moved };
+// How a file came to be kept under its backup name, or that it could not.
+enum class TBackup { None, Refused, AlreadyThere, Linked, Unlinkable, Moved };
 
-// Makes Backup a name of the file at Path, which keeps its own name; where
-// the file system has no hard links, moves the file to Backup instead.
-// AlreadyThere when Backup is already another name of the file. Refused
-// when Backup is Path itself or names another file, when another process
-// holds the file, or when neither can be done.
-TBackup KeepAsBackup(const std::string& Path, const std::string& Backup);
-
-// Takes back what KeepAsBackup made in this run (the link goes, a moved file
-// comes back), so that the file is as it was; an error leaves the backup.
-void UndoBackup(const std::string& Path, const std::string& Backup, TBackup Made);
+// Makes Backup another name of the file at Path, which keeps its own name.
+// AlreadyThere when Backup is already another name of that very file (Read:
+// the file as it was read): a regular file, not a link to it, and not the
+// file's own name in another spelling. Unlinkable where the file system or
+// the file takes no second name (the file must then be moved). Refused when
+// Backup is Path itself, or names another file or a link, or the link fails.
+TBackup KeepAsBackup(const std::string& Path, const std::string& Backup,
+                     const Platform::TFileStamp& Read);
 
 // True when the file at Path may be replaced: not read-only, not a
-// directory, not held by another process.
+// directory, and renaming it would not be refused.
 bool CanReplaceFile(const std::string& Path);
 
 // Creates a new, empty file with an unused name in Path's directory and,
@@ -50,9 +48,12 @@ int CreateSiblingFile(const std::string& Path, std::string& TempPath,
                       Platform::TFileState*& File);
 
 // A new file written beside the file at Path, waiting to take its name once
-// its content is on the disk; removed when destroyed before that.
+// its content is on the disk, with the backup name made for the old file;
+// both are removed when it is destroyed before that (a backup only where it
+// was made by this run and the old file still has another name).
 struct TNewFile {
-  std::string Path, AccessModel, Temporary;
+  std::string Path, Backup, Temporary;
+  TBackup Made = TBackup::None;
   uint64_t Size = 0;
   Platform::TFileStamp Read;  // what Path held when it was read
   bool Placed = false;
@@ -66,8 +67,9 @@ struct TNewFile {
 enum class TPlaced { Done, Refused, Failed };
 
 // Gives the new file the name Path in one step, replacing the old file; a
-// crash leaves the old file or the new one, never half. Refused when Path or
-// its folder refuses it, or when, in place of Path itself (AccessModel is
-// Path), Path no longer holds the file that was read, unchanged: another
-// program's change would be lost. Failed when the rename fails otherwise.
+// crash leaves the old file or the new one, never half. Only the file that
+// was read, unchanged, is replaced, and only while its backup is another
+// name of it: another program's change or save stays. Refused when that is
+// not so, or when Path or its folder refuses; Failed when the rename fails
+// otherwise.
 TPlaced PlaceNewFile(TNewFile& New);

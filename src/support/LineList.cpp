@@ -8,7 +8,7 @@
 
 namespace {
 
-// A file's text must stay below 2 GiB.
+// The largest file read: 2 GiB and more are refused.
 constexpr size_t MaxTextSize = 0x7FFFFFFF;
 // A pipe is read in steps that start at this size and double.
 constexpr size_t PipeStep = 1 << 16;
@@ -175,13 +175,13 @@ char* AppendLine(char* Out, const std::string& Line) {
 
 // Reads the whole file into a buffer with room to grow: a file of known size
 // with one request (going on after a short one), a pipe in growing steps.
-// False when a read fails or the text would reach MaxTextSize; a file that
+// False when a read fails or the text would pass MaxTextSize; a file that
 // ends early gives what it holds.
 bool ReadWhole(Platform::TFileState* File, std::unique_ptr<char[]>& Text, size_t& Size, size_t& Capacity) {
   uint64_t Known = 0;
   if (Platform::SizeOf(File, Known) != 0) return false;
   bool Pipe = Known == Platform::UnknownSize;
-  if (!Pipe && Known >= MaxTextSize) return false;
+  if (!Pipe && Known > MaxTextSize) return false;
   size_t Wanted = Pipe ? PipeStep : static_cast<size_t>(Known);
   Capacity = WithRoom(Wanted);
   // Not filled first: the read fills what is used.
@@ -397,17 +397,16 @@ bool LineList::LoadLines(const std::string& Path, Platform::TReadable Kinds) {
   return std::all_of(Text.get() + TextSize, Text.get() + Size, [](char Byte) { return Byte == 0; });
 }
 
-bool LineList::SaveLines(const std::string& Path, const std::string& AccessModel, TNewFile& New) {
+bool LineList::SaveLines(const std::string& Path, TNewFile& New) {
   JoinText();
   New.Path = Path;
-  New.AccessModel = AccessModel;
   New.Read = Loaded;
   New.Size = TextSize;
   Platform::TFileState* File = nullptr;
   if (int Code = CreateSiblingFile(Path, New.Temporary, File)) return Refused(Code, Path);
   // Written and given its permissions while only its owner can read it.
   int WriteCode = Platform::WriteAll(File, Text.get(), TextSize);
-  int AccessCode = WriteCode == 0 ? Platform::CopyAccess(AccessModel, File) : 0;
+  int AccessCode = WriteCode == 0 ? Platform::CopyAccess(Path, File) : 0;
   int CloseCode = Platform::CloseFile(File);
   if (WriteCode != 0 || CloseCode != 0) Raise<EWriteError>();
   return AccessCode == 0 || Refused(AccessCode, Path);

@@ -36,15 +36,14 @@ class LineList {
   const Platform::TFileStamp& LoadedStamp() const { return Loaded; }
 
   // Writes every entry followed by CR LF to a new file beside the one at
-  // Path, with the permissions of the file at AccessModel (Path itself, or
-  // another name of its old content in the same folder), and hands it to
-  // New: it takes Path's name later (PlaceNewFile), once its content is on
-  // the disk (Platform::FlushWritten). False when the file or its folder
-  // refuses the new file (permission, read-only, in use); EFCreateError when
-  // it cannot be created otherwise, EWriteError when it cannot be written.
-  // Whatever fails, the file at Path is untouched and no new file is left.
-  // The list then holds the text written, as JoinLines leaves it.
-  bool SaveLines(const std::string& Path, const std::string& AccessModel, TNewFile& New);
+  // Path, with that file's permissions, and hands it to New: it takes Path's
+  // name later (PlaceNewFile), once its content is on the disk
+  // (Platform::FlushWritten). False when the file or its folder refuses the
+  // new file (permission, read-only, in use); EFCreateError when it cannot
+  // be created otherwise, EWriteError when it cannot be written. Whatever
+  // fails, the file at Path is untouched and no new file is left. The list
+  // then holds the text written, as JoinLines leaves it.
+  bool SaveLines(const std::string& Path, TNewFile& New);
 
   // The lines of Text, without their line breaks.
   void SplitLines(std::string_view Text);

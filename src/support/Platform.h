@@ -38,10 +38,10 @@ const char* SwitchChars();
 // The argument after which every argument is a file specification; empty
 // where there is none.
 const char* EndOfSwitches();
-// True where every positional argument is a file specification, in the
-// order given (the shell has expanded the patterns); false where only the
-// last one counts.
-bool EveryFileSpecCounts();
+// True where the shell expands patterns: every positional argument is a
+// file specification, in the order given, and one that names a file is that
+// name as typed. False where only the last one counts, as a pattern.
+bool ShellExpandsPatterns();
 // Bytes that end a directory part of a path.
 const char* PathDelimiters();
 const TLeadBytes& LeadBytes();
@@ -68,10 +68,13 @@ int WriteStdOut(const char* Data, size_t Size);
 struct TFileState;
 enum class TReadable { RegularFile, FileOrPipe };
 
-// Which file a name holds, and how big and how recent it is.
+// Which file a name holds, how big and how recent it is, and how many names
+// it has.
 struct TFileStamp {
   uint64_t Volume = 0, Index = 0, Size = 0;
   int64_t Time = 0;
+  uint32_t Links = 0;
+  bool Regular = false;
   bool SameFile(const TFileStamp& Other) const { return Volume == Other.Volume && Index == Other.Index; }
   bool operator==(const TFileStamp& Other) const {
     return SameFile(Other) && Size == Other.Size && Time == Other.Time;
@@ -109,6 +112,8 @@ int CopyAccess(const std::string& Model, TFileState* File);
 int StampOf(TFileState* File, TFileStamp& Stamp);
 // Links followed.
 int StampAt(const std::string& Path, TFileStamp& Stamp);
+// The entry Path itself: a symbolic link is not followed.
+int StampOfName(const std::string& Path, TFileStamp& Stamp);
 // Waits until the content of the closed files at Paths is on the disk, and
 // every name made on their file systems before: one flush of each file
 // system where the platform has it (syncfs), else one per file.
@@ -126,6 +131,11 @@ int RenameOver(const std::string& Source, const std::string& Target, const std::
 int SyncDirectoryOf(const std::string& Path);
 // Renames; fails when Target exists (Source's own name included).
 int RenameNoReplace(const std::string& Source, const std::string& Target);
+// What ExchangeNames returns where the file system cannot exchange names:
+// no platform error has this value.
+constexpr int ExchangeUnsupported = -1;
+// Swaps the files that the two existing names hold, in one step.
+int ExchangeNames(const std::string& A, const std::string& B);
 // Gives the file a second name; fails when NewName exists.
 int LinkNoReplace(const std::string& Existing, const std::string& NewName);
 // True when Code means that the file system has no hard links.
@@ -134,9 +144,12 @@ int DeleteName(const std::string& Path);
 // The attribute bits of the file at Path, links followed; read-only also
 // when this process may not write it.
 int QueryAttributes(const std::string& Path, uint32_t& Attributes);
-// True when another process holds the file so that it cannot be renamed or
-// replaced.
-bool IsInUse(const std::string& Path);
+// True when the file at Path may be renamed, and its name taken by another
+// file, as far as its folder, the file itself and other processes go: false
+// where renaming would be refused (a folder this process may not change, a
+// sticky folder's file of another user, an immutable or append-only file or
+// folder, a file another process holds without sharing its deletion).
+bool CanRename(const std::string& Path);
 // True when the two paths name the same directory entry (letter case aside
 // where the file system ignores it).
 bool SameName(const std::string& A, const std::string& B);

@@ -87,7 +87,7 @@ const char* SwitchChars() { return "-"; }
 
 const char* EndOfSwitches() { return "--"; }
 
-bool EveryFileSpecCounts() { return true; }
+bool ShellExpandsPatterns() { return true; }
 
 const char* PathDelimiters() { return "/"; }
 
@@ -217,7 +217,8 @@ namespace {
 TFileStamp StampFrom(const struct stat& Info) {
   return {static_cast<uint64_t>(Info.st_dev), static_cast<uint64_t>(Info.st_ino),
           static_cast<uint64_t>(Info.st_size),
-          static_cast<int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec};
+          static_cast<int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec,
+          static_cast<uint32_t>(Info.st_nlink), S_ISREG(Info.st_mode)};
 }
 
 }  // namespace
@@ -230,6 +231,13 @@ int StampOf(TFileState* File, TFileStamp& Stamp) {
 int StampAt(const std::string& Path, TFileStamp& Stamp) {
   struct stat Info;
   if (stat(Path.c_str(), &Info) != 0) return errno;
+  Stamp = StampFrom(Info);
+  return 0;
+}
+
+int StampOfName(const std::string& Path, TFileStamp& Stamp) {
+  struct stat Info;
+  if (lstat(Path.c_str(), &Info) != 0) return errno;
   Stamp = StampFrom(Info);
   return 0;
 }
@@ -287,6 +295,11 @@ int RenameNoReplace(const std::string& Source, const std::string& Target) {
   return rename(Source.c_str(), Target.c_str()) != 0 ? errno : 0;
 }
 
+int ExchangeNames(const std::string& A, const std::string& B) {
+  if (renameat2(AT_FDCWD, A.c_str(), AT_FDCWD, B.c_str(), RENAME_EXCHANGE) == 0) return 0;
+  return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? ExchangeUnsupported : errno;
+}
+
 int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
   return link(Existing.c_str(), NewName.c_str()) != 0 ? errno : 0;
 }
@@ -308,8 +321,21 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
   return 0;
 }
 
-// Files are not locked against renaming here.
-bool IsInUse(const std::string&) { return false; }
+bool CanRename(const std::string& Path) {
+  // Files are not locked against renaming here; their folder and their
+  // attributes decide. Root passes the permission and sticky tests, not the
+  // attributes.
+  constexpr uint64_t Fixed = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  std::string Folder = DirectoryOf(Path);
+  struct statx Entry, Parent;
+  if (statx(AT_FDCWD, Path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_UID, &Entry) != 0 ||
+      statx(AT_FDCWD, Folder.c_str(), 0, STATX_UID | STATX_MODE, &Parent) != 0 ||
+      ((Entry.stx_attributes | Parent.stx_attributes) & Fixed) != 0)
+    return false;
+  uid_t Me = geteuid();
+  if ((Parent.stx_mode & S_ISVTX) && Me != 0 && Entry.stx_uid != Me && Parent.stx_uid != Me) return false;
+  return faccessat(AT_FDCWD, Folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
 
 bool SameName(const std::string& A, const std::string& B) { return A == B; }
 

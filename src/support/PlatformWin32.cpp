@@ -66,7 +66,7 @@ const char* SwitchChars() { return "-/"; }
 
 const char* EndOfSwitches() { return ""; }
 
-bool EveryFileSpecCounts() { return false; }
+bool ShellExpandsPatterns() { return false; }
 
 const char* PathDelimiters() { return "\\/:"; }
 
@@ -205,19 +205,31 @@ int StampOf(TFileState* File, TFileStamp& Stamp) {
   Stamp = {Info.dwVolumeSerialNumber, (uint64_t{Info.nFileIndexHigh} << 32) | Info.nFileIndexLow,
            (uint64_t{Info.nFileSizeHigh} << 32) | Info.nFileSizeLow,
            static_cast<int64_t>((uint64_t{Info.ftLastWriteTime.dwHighDateTime} << 32) |
-                                Info.ftLastWriteTime.dwLowDateTime)};
+                                Info.ftLastWriteTime.dwLowDateTime),
+           Info.nNumberOfLinks,
+           (Info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0};
   return 0;
 }
 
-int StampAt(const std::string& Path, TFileStamp& Stamp) {
-  // No access asked: only the file's information is read, whoever holds it.
+namespace {
+
+// No access asked: only the file's information is read, whoever holds it.
+int StampWithFlags(const std::string& Path, DWORD Flags, TFileStamp& Stamp) {
   HANDLE Handle = CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
   TFileState File{Handle, true};
   int Code = StampOf(&File, Stamp);
   CloseHandle(Handle);
   return Code;
+}
+
+}  // namespace
+
+int StampAt(const std::string& Path, TFileStamp& Stamp) { return StampWithFlags(Path, 0, Stamp); }
+
+int StampOfName(const std::string& Path, TFileStamp& Stamp) {
+  return StampWithFlags(Path, FILE_FLAG_OPEN_REPARSE_POINT, Stamp);
 }
 
 // Windows flushes no whole volume for a user: CloseFile flushes each new file.
@@ -256,6 +268,9 @@ int RenameNoReplace(const std::string& Source, const std::string& Target) {
   return MoveFileA(Source.c_str(), Target.c_str()) ? 0 : LastError();
 }
 
+// Windows has no exchange of two names in one step.
+int ExchangeNames(const std::string&, const std::string&) { return ExchangeUnsupported; }
+
 int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
   return CreateHardLinkA(NewName.c_str(), Existing.c_str(), nullptr) ? 0 : LastError();
 }
@@ -278,16 +293,18 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
   return 0;
 }
 
-bool IsInUse(const std::string& Path) {
+bool CanRename(const std::string& Path) {
   // Opening for deletion fails while another process holds the file
   // without sharing its deletion; renaming or replacing it would fail too.
   HANDLE Handle = CreateFileA(Path.c_str(), DELETE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (Handle != INVALID_HANDLE_VALUE) CloseHandle(Handle);
-  DWORD Code = GetLastError();
-  return Handle == INVALID_HANDLE_VALUE &&
-         (Code == ERROR_SHARING_VIOLATION || Code == ERROR_LOCK_VIOLATION);
+  if (Handle == INVALID_HANDLE_VALUE) {
+    DWORD Code = GetLastError();
+    return Code != ERROR_SHARING_VIOLATION && Code != ERROR_LOCK_VIOLATION;
+  }
+  CloseHandle(Handle);
+  return true;
 }
 
 bool SameName(const std::string& A, const std::string& B) {
