@@ -31,13 +31,6 @@ constexpr TSwitch Switches[] = {
 
 bool IsBlank(char Byte) { return static_cast<unsigned char>(Byte) <= 0x20; }
 
-// Text without the bytes up to 0x20 at either end.
-std::string Trim(std::string_view Text) {
-  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
-  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
-  return std::string(Text);
-}
-
 char UpperAscii(char Byte) { return Byte >= 'a' && Byte <= 'z' ? Byte - 'a' + 'A' : Byte; }
 
 // Applies the switch Argument names; false when it names none.
@@ -52,7 +45,7 @@ bool ApplySwitch(const std::string& Argument) {
         break;
       case TSwitchKind::Value:
         Option.Enabled = true;
-        Option.Value = Trim(std::string_view(Argument).substr(2));
+        Option.Value = TrimBlanks(std::string_view(Argument).substr(2));
         break;
       case TSwitchKind::Sign:
         if (Argument.size() > 2 && (Argument[2] == '+' || Argument[2] == '-'))
@@ -65,6 +58,12 @@ bool ApplySwitch(const std::string& Argument) {
 }
 
 }  // namespace
+
+std::string TrimBlanks(std::string_view Text) {
+  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
+  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
+  return std::string(Text);
+}
 
 void CreateOptions() {
   FileSpecs.clear();
@@ -87,7 +86,7 @@ bool ParseCommandLine() { return ParseArguments(Platform::Arguments()); }
 bool ParseArguments(const std::vector<std::string>& Arguments) {
   bool Valid = true, SwitchesEnded = false;
   for (const std::string& Given : Arguments) {
-    std::string Argument = Trim(Given);
+    std::string Argument = TrimBlanks(Given);
     // Only blank bytes: no argument at all, like a lone pair of quotes.
     if (Argument.empty()) continue;
     if (!SwitchesEnded && Argument == Platform::EndOfSwitches()) {
@@ -95,7 +94,7 @@ bool ParseArguments(const std::vector<std::string>& Arguments) {
     } else if (SwitchesEnded ||
                std::string_view(Platform::SwitchChars()).find(Argument[0]) == std::string_view::npos) {
       if (!Platform::ShellExpandsPatterns()) FileSpecs.clear();
-      FileSpecs.push_back(Argument);
+      FileSpecs.push_back(Platform::ShellExpandsPatterns() ? Given : Argument);
       OptionTable[optFileSpec]->Value = Argument;
       OptionTable[optFileSpec]->Enabled = true;
     } else if (!ApplySwitch(Argument)) {

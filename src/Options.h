@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 enum TOptionIndex : uint8_t {
@@ -30,9 +31,9 @@ class TOption {
 constexpr const char* DefaultBackupExt = "bak";
 
 extern std::array<std::unique_ptr<TOption>, OptionCount> OptionTable;
-// The file specifications in the order given: every positional argument
-// where the platform says so, otherwise the last one only. Slot
-// optFileSpec holds the last one.
+// The file specifications in the order given: every positional argument,
+// as typed (untrimmed), where the platform says so, otherwise the last one
+// only. Slot optFileSpec holds the last one, trimmed.
 extern std::vector<std::string> FileSpecs;
 
 void CreateOptions();
@@ -44,3 +45,6 @@ void FreeOptions();
 // a list file).
 bool ParseCommandLine();
 bool ParseArguments(const std::vector<std::string>& Arguments);
+
+// Text without the bytes up to 0x20 at either end.
+std::string TrimBlanks(std::string_view Text);

@@ -14,6 +14,7 @@
 #include "support/Format.h"
 #include "support/LineList.h"
 #include "support/Process.h"
+#include "support/Wildcard.h"
 
 namespace {
 
@@ -177,13 +178,36 @@ void UpdateFile(int Number, const std::string& Path, LineList& SylkLines) {
   if (AtOnce || Group.Files.size() >= GroupFiles || Group.Bytes >= GroupBytes) CommitGroup();
 }
 
-// Appends the files that Spec names to List, in Spec's folder.
+// True when Path names a regular file; false when nothing at all is there.
+bool IsRegularFile(const std::string& Path, bool& Exists) {
+  uint32_t Attributes = 0;
+  int Code = Platform::QueryAttributes(Path, Attributes);
+  Exists = Code == 0 || !Platform::IsNotFound(Code);
+  return Code == 0 && (Attributes & (Platform::AttrDirectory | Platform::AttrSystem)) == 0;
+}
+
+// Appends the files that Spec names to List, in Spec's folder. Where the
+// shell has expanded the patterns already, a name is taken as typed: the
+// regular file it names (as given, else trimmed) and nothing else, or,
+// without wildcards, a name under which nothing exists (it is not found
+// later). Anything else is a pattern.
 void AddMatchingFiles(const std::string& Spec, LineList& List) {
+  std::string Trimmed = TrimBlanks(Spec);
+  bool Exists = true;
+  if (Platform::ShellExpandsPatterns()) {
+    std::string Name = IsRegularFile(Spec, Exists) ? Spec
+                       : IsRegularFile(Trimmed, Exists) || (!Exists && !HasWildcard(Trimmed)) ? Trimmed
+                                                                                               : "";
+    if (!Name.empty()) {
+      List.Add(Name);
+      return;
+    }
+  }
   LineList Found;
   // A folder that cannot be listed, or a listing that breaks off, must not
   // pass for an empty or a whole one: files would be left out unseen.
-  if (!GetFileList(Spec, ListedAttributes, Found)) Raise<EReadError>();
-  std::string Folder = ExtractDirectory(Spec, Platform::LeadBytes());
+  if (!GetFileList(Trimmed, ListedAttributes, Found)) Raise<EReadError>();
+  std::string Folder = ExtractDirectory(Trimmed, Platform::LeadBytes());
   for (int I = 0; I < Found.Count(); ++I) List.Add(Folder + Found.Get(I));
 }
 
