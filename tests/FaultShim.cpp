@@ -1,12 +1,14 @@
 // Preloaded in front of the C library by the fault runs of tests/run.py, and
 // only there: it numbers the file calls the program makes, logs each one, and
 // at the call that QUORVADEL_FAULT names ("N:ACTION", or "KIND:ACTION" for the
-// first call of a kind) it
+// first call of a kind, "KINDN:ACTION" for its N-th) it
 //   ERRNO      fails it with that error number
 //   ERRNO+     fails it and every later call of the same kind
 //   short      moves half of its bytes
 //   kill       sends SIGKILL before it;  killafter: after it (after half of a write)
-//   append=F   appends a byte to the file F before it, as another program might
+//   append=F   another program appends the record "W;saved" LF to the file F before it
+//   save=F     another program saves F before it: a copy of it with that record more,
+//              renamed over it
 // QUORVADEL_FAULT_LOG gets "loaded", then one line per call, "KIND RESULT ARGS",
 // and "! N ACTION" when the fault strikes. The program carries nothing for it.
 #include <dirent.h>
@@ -27,7 +29,7 @@
 namespace {
 
 int LogFd = -1, FaultErrno = 0;
-long Count = 0, FaultAt = 0;
+long Count = 0, FaultAt = 0, KindCount = 0, KindAt = 1;
 char Action[40] = "", Always = 0, FaultKind[16] = "";
 const char* StruckKind = nullptr;
 
@@ -51,8 +53,26 @@ void Log(const char* Format, ...) {
   Log("loaded\n");
   const char* Spec = std::getenv("QUORVADEL_FAULT");
   if (Spec && std::sscanf(Spec, "%ld:%39[^+]%c", &FaultAt, Action, &Always) < 2)
-    std::sscanf(Spec, "%15[a-z]:%39[^+]%c", FaultKind, Action, &Always);
+    if (std::sscanf(Spec, "%15[a-z]%ld:%39[^+]%c", FaultKind, &KindAt, Action, &Always) < 3)
+      std::sscanf(Spec, "%15[a-z]:%39[^+]%c", FaultKind, Action, &Always);
   FaultErrno = std::atoi(Action);
+}
+
+constexpr char Record[] = "W;saved\n";
+
+// What another program does to File: appends the record, or saves File anew
+// with the record added (through a copy renamed over it).
+void ActOn(const char* File, bool Save) {
+  char Copy[300];
+  std::snprintf(Copy, sizeof Copy, "%s.saving", File);
+  long To = syscall(SYS_openat, AT_FDCWD, Save ? Copy : File, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  long From = Save ? syscall(SYS_openat, AT_FDCWD, File, O_RDONLY | O_CLOEXEC) : -1;
+  char Data[65536];
+  for (long Got; From >= 0 && (Got = syscall(SYS_read, From, Data, sizeof Data)) > 0;) syscall(SYS_write, To, Data, Got);
+  syscall(SYS_write, To, Record, sizeof Record - 1);
+  syscall(SYS_close, From);
+  syscall(SYS_close, To);
+  if (Save) syscall(SYS_renameat, AT_FDCWD, Copy, AT_FDCWD, File);
 }
 
 [[noreturn]] void Kill() {
@@ -69,7 +89,7 @@ template <class R, class TReal>
 R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
   ++Count;
   bool Struck = Count == FaultAt || (StruckKind ? Always && !std::strcmp(StruckKind, Kind)
-                                                 : !std::strcmp(FaultKind, Kind));
+                                                 : !std::strcmp(FaultKind, Kind) && ++KindCount == KindAt);
   if (Struck) {
     StruckKind = Kind;
     Log("! %ld %s\n", Count, Action);
@@ -77,11 +97,8 @@ R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
   bool Fails = Struck && FaultErrno != 0, Half = Struck && (!std::strcmp(Action, "short") ||
                                                            !std::strcmp(Action, "killafter"));
   if (Struck && !std::strcmp(Action, "kill")) Kill();
-  if (Struck && !std::strncmp(Action, "append=", 7)) {
-    long Fd = syscall(SYS_openat, AT_FDCWD, Action + 7, O_WRONLY | O_APPEND | O_CLOEXEC);
-    syscall(SYS_write, Fd, "x", 1);
-    syscall(SYS_close, Fd);
-  }
+  if (Struck && !std::strncmp(Action, "append=", 7)) ActOn(Action + 7, false);
+  if (Struck && !std::strncmp(Action, "save=", 5)) ActOn(Action + 5, true);
   // Linux releases a descriptor even when its close reports an error.
   bool Releases = !std::strcmp(Kind, "close");
   R Result = Fails && !Releases ? Failed : Real(Half);

@@ -99,20 +99,21 @@ def check_order(log):
     return problems + ['a rename never flushed in ' + f for f, done in entries.items() if 'rename' in done]
 
 
+def attempt(run, row, fault, log):
+    # Runs the row with the shim acting as fault says; returns (folder, result, files, the shim's log).
+    os.path.exists(log) and os.remove(log)
+    number, action = fault.partition(':')[::2]
+    action = str(getattr(errno, action.rstrip('+'))) + '+' * action.endswith('+') if action[:1] == 'E' else action
+    env = {'QUORVADEL_FAULT_LOG': log, 'QUORVADEL_FAULT': number + ':' + action}
+    folder, result, files = run.scenario(row, 'file', env)
+    return folder, result, files, open(log).read() if os.path.exists(log) else ''
+
+
 def sweep(row, run):
     # Every fault at every call, and every kill; returns the problems.
     log = tempfile.mktemp(prefix='quorvadel-log-')
     sanitized = 'QUORVADEL_SANITIZED' in os.environ
-
-    def attempt(fault):
-        os.path.exists(log) and os.remove(log)
-        number, action = fault.partition(':')[::2]
-        action = str(getattr(errno, action.rstrip('+'))) + '+' * action.endswith('+') if action[:1] == 'E' else action
-        env = {'QUORVADEL_FAULT_LOG': log, 'QUORVADEL_FAULT': number + ':' + action}
-        folder, result, files = run.scenario(row, 'file', env)
-        return folder, result, files, open(log).read() if os.path.exists(log) else ''
-
-    folder, clean, clean_files, clean_log = attempt('')
+    folder, clean, clean_files, clean_log = attempt(run, row, '', log)
     if not clean_log.startswith('loaded\n'): return ['the fault shim did not load']
     problems = judge(run, row, folder, clean[1], clean, clean_files, False, False) + check_order(clean_log)
     made = calls(clean_log)
@@ -120,14 +121,18 @@ def sweep(row, run):
     if not sanitized:  # a sanitizer cannot watch a kill
         faults += [(n, kind, 'kill') for n, (kind, _, _) in enumerate(made, 1)]
         faults += [(n, kind, 'killafter') for n, (kind, _, _) in enumerate(made, 1) if kind == 'write']
+    if row['writer']:  # another program saves the file, or appends to it, at every call
+        faults = [(n, kind, '%s=%s' % (act, row['writer'][0])) for n, (kind, _, _) in enumerate(made, 1)
+                  for act in ('save', 'append')]
     for n, kind, action in faults:
         fault = '%d:%s' % (n, action)
-        folder, result, files, fault_log = attempt(fault)
+        folder, result, files, fault_log = attempt(run, row, fault, log)
         struck = re.search(r'^! \d+ ', fault_log, re.M)
         if not struck: problems.append('%s: the calls changed, the fault never struck' % fault)
         killed = 'kill' in fault
         output_failed = 'EINTR' not in fault and bool(re.search(r'^(stdout|stat) -1 1$', fault_log, re.M))
-        found = judge(run, row, folder, clean[1], result, files, killed, output_failed, 'ENOENT' in fault)
+        if row['writer']: found = judge_writer(run, row, folder, result, files)
+        else: found = judge(run, row, folder, clean[1], result, files, killed, output_failed, 'ENOENT' in fault)
         if killed and struck and result[0] != -9: found.append('not killed: %s' % (result[0],))
         if (action in ABSORBED or kind + ':' + action in ABSORBED) and (result, files) != (clean, clean_files):
             found.append('a fault got over, yet the outcome differs from the clean run')
@@ -136,3 +141,22 @@ def sweep(row, run):
     os.path.exists(log) and os.remove(log)
     print('%s: %d calls, %d runs' % (row['name'], len(made), len(faults) + 1))
     return problems
+
+
+def judge_writer(run, row, folder, result, files):
+    # Another program's record is under the name at the end, as it wrote it
+    # or converted (when it saved before the read); the output says updated
+    # exactly where the name holds a converted file; a backup holds what was read.
+    name, record = row['writer'][0], b'W;saved\n'
+    code, printed, errors = result
+    old, final = run.entries(row['file'], folder)[name][2], (files.get(name) or ('', 0, b''))[2]
+    lines = blocks(printed).get(name, [])
+    problems = ['standard error: %r' % errors[:200]] if errors else []
+    problems += ['temporary file left: ' + path for path in files if TEMPORARY.search(path)]
+    if record not in final and record.replace(b'\n', b'\r\n') not in final: problems.append("the other program's record is lost")
+    if (b'  successfully updated' in lines) != final.startswith(b'ID;PSCALC3\r\n'):
+        problems.append('the output says %r, the file holds %r' % (lines[1:], final[:40]))
+    problems += ['backup %s holds neither what was read nor the old content' % line[13:].decode()
+                 for line in lines if line.startswith(b'  renamed as ')
+                 and (files.get(line[13:].decode()) or ('', 0, b''))[2] not in (old, old + record)]
+    return problems + ([] if code == 0 else ['exit code %s, expected 0' % code])

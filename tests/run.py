@@ -18,8 +18,9 @@ import argparse, ctypes, os, pty, pwd, re, resource, shutil, signal, stat, subpr
 HERE = os.path.dirname(os.path.abspath(__file__))
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
-ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None,
-           disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None)
+ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None, appendonly=None,
+           disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None,
+           writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM = '', [], False, [], None
 
 
@@ -29,7 +30,7 @@ def parse_files(words):
     for text, is_value in words:
         key, _, value = ('', '', '') if is_value else text.decode('latin-1').partition('=')
         if not files or (not is_value and key not in ATTRIBUTES and (files[-1]['valued'] or files[-1]['kind'] != 'file')):
-            files.append(dict(path=text.decode('latin-1'), content=b'', mode=0o644, kind='file', valued=False))
+            files.append(dict(path=text.decode('unicode_escape'), content=b'', mode=0o644, kind='file', valued=False))
         elif is_value: files[-1].update(content=files[-1]['content'] + text, valued=True)
         elif key in ('dir', 'fifo', 'link'): files[-1]['kind'] = key
         elif key in ('attrib', 'same'): files[-1].update({key: value, 'valued': key == 'same'})
@@ -59,7 +60,7 @@ def read_table():
         elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory'): rows[-1][key] = int(bare[0])
         elif key in ('disk', 'only', 'user', 'inject'): rows[-1][key] = bare[0]
-        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked'): rows[-1][key] = bare or True
+        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked', 'appendonly', 'writer'): rows[-1][key] = bare or True
         else: raise ValueError('unknown line ' + line)
     return [row for row in rows if row['only'] in (None, own[:-1])]
 
@@ -174,15 +175,16 @@ def run(row, output, folder, env):
 def scenario(row, output, env={}):
     # Runs a row in a fresh folder; returns (folder, result, the files left).
     folder = tempfile.mkdtemp(prefix='quorvadel-')
-    locked = [os.path.join(folder, path) for path in row['locked'] or []]
+    locked = [(os.path.join(folder, path), 'i') for path in row['locked'] or []]
+    locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
     try:
         if row['disk']: mount_tmpfs(folder, row['disk'])
         if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
         if row['user']: os.chmod(folder, 0o777)
         lay_out(row, folder)
-        if not all([lock(path, True) for path in locked]): raise OSError('cannot lock a file or folder here')
+        if not all([lock(path, True, how) for path, how in locked]): raise OSError('cannot lock a file or folder here')
         result = run(row, output, folder, env)
-        for path in locked: lock(path, False)
+        for path, how in locked: lock(path, False, how)
         return folder, result, snapshot(folder)
     finally:
         if row['disk']: ctypes.CDLL(None).umount2(folder.encode(), 2)
@@ -215,10 +217,11 @@ def show(found):
     return 'none' if found is None else '%s 0%o %r%s' % (*found[:2], found[2][:80], '...' if len(found[2]) > 80 else '')
 
 
-def lock(path, on):
-    # A file or folder that nobody, root included, can change (a folder only, but for root).
-    if os.geteuid() != 0: return os.path.isdir(path) and os.chmod(path, 0o555 if on else 0o755) is None
-    return subprocess.run(['chattr', '+i' if on else '-i', path], stderr=subprocess.DEVNULL).returncode == 0
+def lock(path, on, how):
+    # A file or folder that nobody, root included, can change ('i'), or only append to ('a');
+    # without root, a folder made read-only stands in for the first.
+    if os.geteuid() != 0: return how == 'i' and os.path.isdir(path) and os.chmod(path, 0o555 if on else 0o755) is None
+    return subprocess.run(['chattr', '+-'[not on] + how, path], stderr=subprocess.DEVNULL).returncode == 0
 
 
 def mount_tmpfs(folder, size):
@@ -249,7 +252,7 @@ def main():
         rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row['source'], reader)
     if args.faults:
         import faults
-        rows, judge = [row for row in rows if row['faults']], lambda row: faults.sweep(row, sys.modules[__name__])
+        rows, judge = [row for row in rows if row['faults'] or row['writer']], lambda row: faults.sweep(row, sys.modules[__name__])
     failed = skipped = 0
     for row in rows:
         try:
