@@ -2,10 +2,10 @@
 # Installs what the build and the tests need (Debian packages), then builds
 # and runs every test: on Linux as released (the scenarios once more under
 # valgrind, the faults, a real spreadsheet reader) and under AddressSanitizer
-# and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64; the
-# 32-bit Windows program and its zip are built; the fuzzer runs for a minute;
-# the Debian package is built, installed, run from the PATH and removed; the
-# micro-benchmarks are built, not run.
+# and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64 and
+# the 32-bit one under wine in a 32-bit prefix, each with its zip; the fuzzer
+# runs for a minute; the Debian package is built, installed, run from the PATH
+# and removed; the micro-benchmarks are built, not run.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -25,6 +25,10 @@ need clang++ clang
 need ssconvert gnumeric
 need dpkg-shlibdeps dpkg-dev
 [ -x /usr/lib/wine/wine64 ] || missing="$missing wine wine64"
+if [ ! -x /usr/lib/wine/wine ]; then  # the 32-bit wine, from the i386 architecture
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  missing="$missing wine32:i386"
+fi
 [ -n "$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] ||
   missing="$missing libclang-rt-14-dev"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
