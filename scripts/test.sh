@@ -5,7 +5,7 @@
 # and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64 and
 # the 32-bit one under wine in a 32-bit prefix, each with its zip; the fuzzer
 # runs for a minute; the Debian package is built, installed, run from the PATH
-# and removed; the micro-benchmarks are built, not run.
+# and removed, and the tarball unpacked; the micro-benchmarks are built, not run.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -44,12 +44,18 @@ cmake --workflow --preset mingw
 cmake --workflow --preset mingw32
 cmake --workflow --preset linux-fuzz
 
-# The Debian package, installed and run from the PATH on a scratch copy of an example.
+# The Debian package, installed and run from the PATH on a scratch copy of an example;
+# the tarball, unpacked as bin/ and share/ with the package's program, the README and the licence.
 cmake --workflow --preset linux-release
 $sudo dpkg -i build-release/quorvadel_*.deb
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/quorvadel-package.XXXXXX")"
 cp examples/orders.slk "$scratch"
 (cd "$scratch" && [ "$(command -v quorvadel)" = /usr/bin/quorvadel ] && quorvadel orders.slk &&
   cmp orders.bak "$OLDPWD/examples/orders.slk" && [ "$(head -n 1 orders.slk)" = "$(printf 'ID;PSCALC3\r')" ])
+mkdir "$scratch/tarball"
+tar -C "$scratch/tarball" -xzf build-release/quorvadel-*-linux-*.tar.gz
+(cd "$scratch/tarball" && [ "$(echo *)" = "bin share" ] && cmp bin/quorvadel /usr/bin/quorvadel &&
+  cmp share/doc/quorvadel/README.md "$OLDPWD/README.md" && cmp share/doc/quorvadel/LICENSE "$OLDPWD/LICENSE" &&
+  cmp share/doc/quorvadel/copyright "$OLDPWD/docs/copyright")
 rm -rf "$scratch"
 $sudo dpkg -r quorvadel
