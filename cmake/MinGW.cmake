@@ -1,6 +1,7 @@
 # Cross-compiles the Windows program with mingw-w64 from Debian's packages.
-# QUORVADEL_MINGW_ARCH chooses the flavour: x86_64 (default; its programs run
-# here under wine64, which tests use as emulator) or i686.
+# QUORVADEL_MINGW_ARCH chooses the flavour: x86_64 (default) or i686. The
+# tests run the programs under wine as emulator: wine64 for x86_64, the 32-bit
+# loader for i686.
 set(CMAKE_SYSTEM_NAME Windows)
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVADEL_MINGW_ARCH)
 if(NOT QUORVADEL_MINGW_ARCH)
@@ -22,6 +23,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # No DLL beyond Windows' own: the C and C++ run-times are linked in.
 set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
 
-if(QUORVADEL_MINGW_ARCH STREQUAL "x86_64" AND EXISTS /usr/lib/wine/wine64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+if(QUORVADEL_MINGW_ARCH STREQUAL "i686")
+  set(MINGW_WINE /usr/lib/wine/wine)
+else()
+  set(MINGW_WINE /usr/lib/wine/wine64)
+endif()
+if(EXISTS ${MINGW_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${MINGW_WINE})
 endif()

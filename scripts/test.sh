@@ -2,10 +2,10 @@
 # Installs what the build and the tests need (Debian packages), then builds
 # and runs every test: on Linux as released (the scenarios once more under
 # valgrind, the faults, a real spreadsheet reader) and under AddressSanitizer
-# and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64; the
-# 32-bit Windows program and its zip are built; the fuzzer runs for a minute;
-# the Debian package is built, installed, run from the PATH and removed; the
-# micro-benchmarks are built, not run.
+# and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64 and
+# the 32-bit one under wine in a 32-bit prefix, each with its zip; the fuzzer
+# runs for a minute; the Debian package is built, installed, run from the PATH
+# and removed, and the tarball unpacked; the micro-benchmarks are built, not run.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -25,6 +25,10 @@ need clang++ clang
 need ssconvert gnumeric
 need dpkg-shlibdeps dpkg-dev
 [ -x /usr/lib/wine/wine64 ] || missing="$missing wine wine64"
+if [ ! -x /usr/lib/wine/wine ]; then  # the 32-bit wine, from the i386 architecture
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+  missing="$missing wine32:i386"
+fi
 [ -n "$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] ||
   missing="$missing libclang-rt-14-dev"
 [ -f /usr/include/gtest/gtest.h ] || missing="$missing libgtest-dev"
@@ -40,12 +44,18 @@ cmake --workflow --preset mingw
 cmake --workflow --preset mingw32
 cmake --workflow --preset linux-fuzz
 
-# The Debian package, installed and run from the PATH on a scratch copy of an example.
+# The Debian package, installed and run from the PATH on a scratch copy of an example;
+# the tarball, unpacked as bin/ and share/ with the package's program, the README and the licence.
 cmake --workflow --preset linux-release
 $sudo dpkg -i build-release/quorvadel_*.deb
 scratch="$(mktemp -d "${TMPDIR:-/tmp}/quorvadel-package.XXXXXX")"
 cp examples/orders.slk "$scratch"
 (cd "$scratch" && [ "$(command -v quorvadel)" = /usr/bin/quorvadel ] && quorvadel orders.slk &&
   cmp orders.bak "$OLDPWD/examples/orders.slk" && [ "$(head -n 1 orders.slk)" = "$(printf 'ID;PSCALC3\r')" ])
+mkdir "$scratch/tarball"
+tar -C "$scratch/tarball" -xzf build-release/quorvadel-*-linux-*.tar.gz
+(cd "$scratch/tarball" && [ "$(echo *)" = "bin share" ] && cmp bin/quorvadel /usr/bin/quorvadel &&
+  cmp share/doc/quorvadel/README.md "$OLDPWD/README.md" && cmp share/doc/quorvadel/LICENSE "$OLDPWD/LICENSE" &&
+  cmp share/doc/quorvadel/copyright "$OLDPWD/docs/copyright")
 rm -rf "$scratch"
 $sudo dpkg -r quorvadel
