@@ -81,7 +81,8 @@ struct TFileStamp {
   }
 };
 
-// True when Code means that the name, or its folder, does not exist.
+// True when Code means that the name, or its folder, does not exist, or
+// that the name is too long to exist.
 bool IsNotFound(int Code);
 // True when Code means that the file or its folder refuses the change (no
 // permission, read-only, in use), not that the machine failed.
@@ -150,8 +151,9 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes);
 // sticky folder's file of another user, an immutable or append-only file or
 // folder, a file another process holds without sharing its deletion).
 bool CanRename(const std::string& Path);
-// True when the two paths name the same directory entry (letter case aside
-// where the file system ignores it).
+// True when the two paths name the same directory entry, as the platform
+// resolves them (Windows: full paths, letter case, trailing dots and blanks
+// aside).
 bool SameName(const std::string& A, const std::string& B);
 
 // ---- Directory search

@@ -122,7 +122,8 @@ struct TFileState {
 };
 
 bool IsNotFound(int Code) {
-  return Code == ERROR_FILE_NOT_FOUND || Code == ERROR_PATH_NOT_FOUND || Code == ERROR_INVALID_NAME;
+  return Code == ERROR_FILE_NOT_FOUND || Code == ERROR_PATH_NOT_FOUND || Code == ERROR_INVALID_NAME ||
+         Code == ERROR_FILENAME_EXCED_RANGE;
 }
 
 bool IsRefusal(int Code) {
@@ -307,9 +308,23 @@ bool CanRename(const std::string& Path) {
   return true;
 }
 
+namespace {
+
+// The full path Windows makes of Path: "." and ".." resolved, trailing dots
+// and blanks dropped. Path itself where it cannot.
+std::string FullPath(const std::string& Path) {
+  char Full[MAX_PATH];
+  DWORD Length = GetFullPathNameA(Path.c_str(), sizeof Full, Full, nullptr);
+  return Length > 0 && Length < sizeof Full ? std::string(Full, Length) : Path;
+}
+
+}  // namespace
+
 bool SameName(const std::string& A, const std::string& B) {
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, A.data(), static_cast<int>(A.size()),
-                        B.data(), static_cast<int>(B.size())) == CSTR_EQUAL;
+  // a.slk. and a.slk\..\a.slk are a.slk itself.
+  std::string FullA = FullPath(A), FullB = FullPath(B);
+  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, FullA.data(), static_cast<int>(FullA.size()),
+                        FullB.data(), static_cast<int>(FullB.size())) == CSTR_EQUAL;
 }
 
 struct TSearchState {
