@@ -148,13 +148,15 @@ void UpdateFile(int Number, const std::string& Path, LineList& SylkLines) {
   bool KeepsBackup = OptionTable[optBackup]->Enabled;
   std::string Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt]->Value, Platform::LeadBytes());
   // Nothing is written where the file could not be renamed or replaced; a
-  // folder that refuses the new file would refuse the backup's name too.
+  // folder that refuses the new file would refuse the backup's name too,
+  // unlike a new file whose name would pass the platform's length limit.
   auto File = std::make_unique<TNewFile>();
-  bool Refused = !(KeepsBackup ? Platform::CanRename(Path) : CanReplaceFile(Path)) ||
-                 !SylkLines.SaveLines(Path, *File);
-  if (Refused) {
+  bool Allowed = KeepsBackup ? Platform::CanRename(Path) : CanReplaceFile(Path);
+  int Code = Allowed ? SylkLines.SaveLines(Path, *File) : 0;
+  if (!Allowed || Code != 0) {
     File.reset();  // its new file goes now: a halt ends the process without unwinding
-    if (KeepsBackup) return ReportFileError(Format(SCantRename, {Path, Backup}), ExitCantRename);
+    if (KeepsBackup && !Platform::IsNotFound(Code))
+      return ReportFileError(Format(SCantRename, {Path, Backup}), ExitCantRename);
     return ReportFileError(Format(SCantUpdate, {Path}), ExitCantUpdate);
   }
   if (KeepsBackup) {

@@ -18,7 +18,7 @@ ERRORS = {
 ABSORBED = {'EINTR', 'short', 'create:EEXIST', 'fsync:EINVAL', 'link:EPERM+', 'link:EMLINK'}
 HALTS = {b'  ERROR! File not found': 1, b'  ERROR! File is not': 2, b"  ERROR! Can't update": 3,
          b"  ERROR! Can't rename": 4}
-TEMPORARY = re.compile(r'(^|/)\.quorvadel-[0-9A-F]{8}\.tmp$')
+TEMPORARY = re.compile(r"(^|/)\.qv[0-9A-F]{5}$")
 
 
 def calls(log):

@@ -81,8 +81,10 @@ int CreateSiblingFile(const std::string& Path, std::string& TempPath,
   int Code;
   int Attempts = 0;
   do {
-    char Name[32];
-    std::snprintf(Name, sizeof Name, ".quorvadel-%08X.tmp", static_cast<unsigned>(Random()));
+    // Short, so that it fits wherever the file's own path nearly fills the
+    // platform's limit.
+    char Name[16];
+    std::snprintf(Name, sizeof Name, ".qv%05X", static_cast<unsigned>(Random() & 0xFFFFF));
     Code = Platform::CreateExclusive(Folder + Name, File);
     if (Code == 0) TempPath = Folder + Name;
   } while (Platform::IsNameTaken(Code) && ++Attempts < 100);
@@ -136,6 +138,14 @@ TPlaced PlaceNewFile(TNewFile& New) {
   } else if (Code == Platform::ExchangeUnsupported) {
     if (!HoldsFileRead(New, New.Path)) return TPlaced::Refused;
     Code = Platform::RenameOver(New.Temporary, New.Path, New.Backup.empty() ? New.Path : New.Backup);
+    // A file another program holds open may refuse to be replaced and yet
+    // let itself be renamed: it steps aside, its backup keeping its content.
+    std::string Aside = New.Temporary + "~";
+    if (Platform::IsRefusal(Code) && !New.Backup.empty() && MoveToName(New.Path, Aside)) {
+      Code = Platform::RenameNoReplace(New.Temporary, New.Path);
+      if (Code == 0) Platform::DeleteName(Aside);
+      else MoveToName(Aside, New.Path);
+    }
   }
   New.Placed = Code == 0;
   return Outcome(Code);

@@ -204,10 +204,11 @@ bool ReadWhole(Platform::TFileState* File, std::unique_ptr<char[]>& Text, size_t
   }
 }
 
-// False when the file or its folder refuses; any other failure raises.
-bool Refused(int Code, const std::string& Path) {
-  if (!Platform::IsRefusal(Code)) Raise<EFCreateError>(Path);
-  return false;
+// Code itself when the file or its folder refuses, or the name does not
+// fit there; any other failure raises.
+int Refusal(int Code, const std::string& Path) {
+  if (!Platform::IsRefusal(Code) && !Platform::IsNotFound(Code)) Raise<EFCreateError>(Path);
+  return Code;
 }
 
 }  // namespace
@@ -397,17 +398,17 @@ bool LineList::LoadLines(const std::string& Path, Platform::TReadable Kinds) {
   return std::all_of(Text.get() + TextSize, Text.get() + Size, [](char Byte) { return Byte == 0; });
 }
 
-bool LineList::SaveLines(const std::string& Path, TNewFile& New) {
+int LineList::SaveLines(const std::string& Path, TNewFile& New) {
   JoinText();
   New.Path = Path;
   New.Read = Loaded;
   New.Size = TextSize;
   Platform::TFileState* File = nullptr;
-  if (int Code = CreateSiblingFile(Path, New.Temporary, File)) return Refused(Code, Path);
+  if (int Code = CreateSiblingFile(Path, New.Temporary, File)) return Refusal(Code, Path);
   // Written and given its permissions while only its owner can read it.
   int WriteCode = Platform::WriteAll(File, Text.get(), TextSize);
   int AccessCode = WriteCode == 0 ? Platform::CopyAccess(Path, File) : 0;
   int CloseCode = Platform::CloseFile(File);
   if (WriteCode != 0 || CloseCode != 0) Raise<EWriteError>();
-  return AccessCode == 0 || Refused(AccessCode, Path);
+  return AccessCode == 0 ? 0 : Refusal(AccessCode, Path);
 }

@@ -38,12 +38,13 @@ class LineList {
   // Writes every entry followed by CR LF to a new file beside the one at
   // Path, with that file's permissions, and hands it to New: it takes Path's
   // name later (PlaceNewFile), once its content is on the disk
-  // (Platform::FlushWritten). False when the file or its folder refuses the
-  // new file (permission, read-only, in use); EFCreateError when it cannot
-  // be created otherwise, EWriteError when it cannot be written. Whatever
-  // fails, the file at Path is untouched and no new file is left. The list
-  // then holds the text written, as JoinLines leaves it.
-  bool SaveLines(const std::string& Path, TNewFile& New);
+  // (Platform::FlushWritten). Returns 0, or the platform's code when the
+  // file or its folder refuses the new file (Platform::IsRefusal) or its
+  // name cannot be made there (Platform::IsNotFound: too long); raises
+  // EFCreateError when it cannot be created otherwise, EWriteError when it
+  // cannot be written. The file at Path stays untouched. The list then
+  // holds the text written, as JoinLines leaves it.
+  int SaveLines(const std::string& Path, TNewFile& New);
 
   // The lines of Text, without their line breaks.
   void SplitLines(std::string_view Text);
