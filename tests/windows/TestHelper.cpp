@@ -1,7 +1,8 @@
 // What the scenarios need done on Windows itself:
 //   TestHelper launch PROGRAM   starts PROGRAM with the exact command line held
 //                               in QUORVADEL_RAW_COMMAND_LINE; exits with its code
-//   TestHelper hold FILE SHARE  holds FILE open (SHARE: none or read), says "ready",
+//   TestHelper hold FILE SHARE  holds FILE open (SHARE: none, read, or delete: read and
+//                               delete), says "ready",
 //                               and lets go when its standard input ends
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -25,8 +26,9 @@ int main(int ArgC, char** ArgV) {
     return static_cast<int>(Code);
   }
   if (Mode == "hold" && ArgC == 4) {
-    HANDLE File = CreateFileA(ArgV[2], GENERIC_READ, std::string(ArgV[3]) == "read" ? FILE_SHARE_READ : 0,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::string Share = ArgV[3];
+    DWORD Mode = Share == "read" ? FILE_SHARE_READ : Share == "delete" ? FILE_SHARE_READ | FILE_SHARE_DELETE : 0;
+    HANDLE File = CreateFileA(ArgV[2], GENERIC_READ, Mode, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (File == INVALID_HANDLE_VALUE) return 123;
     std::printf("ready\n");
     std::fflush(stdout);
