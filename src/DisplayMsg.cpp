@@ -21,9 +21,11 @@ void ShowHelp() {
   for (const char* Line : HelpPage) ShowLine(Line);
 }
 
+bool HaltsOnErrors() { return OptionTable[optHaltOnErrors]->Enabled; }
+
 void ReportError(const std::string& Text, int Code) {
   ShowLine(Text);
-  if (!OptionTable[optHaltOnErrors]->Enabled) return;
+  if (!HaltsOnErrors()) return;
   ShowLine(SProcessHalted);
   EndProcess(Code);
 }

@@ -8,6 +8,8 @@
 void ShowLine(const std::string& Text);
 void ShowBanner();
 void ShowHelp();
+// True when halt-on-errors is on: the first error ends the process.
+bool HaltsOnErrors();
 // Shows Text; with halt-on-errors on, then shows "  Process halted" and ends
 // the process with Code (never returning).
 void ReportError(const std::string& Text, int Code);

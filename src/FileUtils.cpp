@@ -6,11 +6,14 @@ constexpr uint32_t FilterableAttributes = Platform::AttrHidden | Platform::AttrS
                                           Platform::AttrVolumeLabel |
                                           Platform::AttrDirectory;
 
+// The platform's code for a listing that gave no entry: its end, or a failure.
+int Ended(int Code) { return Code != 0 ? Code : NoMoreFiles; }
+
 // Skips the excluded entries and fills Rec from the first accepted one.
 int AcceptEntry(TSearchRec& Rec, Platform::TFoundEntry& Entry) {
-  while (Entry.Attributes & Rec.ExcludedAttributes) {
-    if (int Code = Platform::FindNext(Rec.SearchHandle, Entry)) return Code;
-  }
+  int Code = 0;
+  while (Entry.Attributes & Rec.ExcludedAttributes)
+    if (!Platform::FindNext(Rec.SearchHandle, Entry, Code)) return Ended(Code);
   Rec.EntryAttributes = Entry.Attributes;
   Rec.EntryName = Entry.Name;
   return 0;
@@ -21,18 +24,20 @@ int AcceptEntry(TSearchRec& Rec, Platform::TFoundEntry& Entry) {
 int SearchStart(const std::string& Spec, uint32_t Attributes, TSearchRec& Rec) {
   Rec.ExcludedAttributes = ~Attributes & FilterableAttributes;
   Platform::TFoundEntry Entry;
-  if (int Code = Platform::FindFirst(Spec, Rec.SearchHandle, Entry)) {
+  int Code = 0;
+  if (!Platform::FindFirst(Spec, Rec.SearchHandle, Entry, Code)) {
     Rec.SearchHandle = nullptr;
-    return Code;
+    return Ended(Code);
   }
-  int Code = AcceptEntry(Rec, Entry);
+  Code = AcceptEntry(Rec, Entry);
   if (Code != 0) SearchEnd(Rec);
   return Code;
 }
 
 int SearchNext(TSearchRec& Rec) {
   Platform::TFoundEntry Entry;
-  if (int Code = Platform::FindNext(Rec.SearchHandle, Entry)) return Code;
+  int Code = 0;
+  if (!Platform::FindNext(Rec.SearchHandle, Entry, Code)) return Ended(Code);
   return AcceptEntry(Rec, Entry);
 }
 
@@ -45,8 +50,7 @@ void SearchEnd(TSearchRec& Rec) {
 bool GetFileList(const std::string& Spec, uint32_t Attributes, LineList& List) {
   TSearchRec Rec;
   // Nothing to list is a whole listing; a folder that cannot be read is not.
-  if (int Code = SearchStart(Spec, Attributes, Rec))
-    return Code == Platform::NoMoreFiles || Platform::IsNotFound(Code);
+  if (int Code = SearchStart(Spec, Attributes, Rec)) return Code == NoMoreFiles;
   // Closes the search on every way out, a failure while appending included.
   struct TSearchCloser {
     TSearchRec& Rec;
@@ -57,5 +61,5 @@ bool GetFileList(const std::string& Spec, uint32_t Attributes, LineList& List) {
     if (Rec.EntryName != "." && Rec.EntryName != "..") List.Add(Rec.EntryName);
     Code = SearchNext(Rec);
   } while (Code == 0);
-  return Code == Platform::NoMoreFiles;
+  return Code == NoMoreFiles;
 }

@@ -15,11 +15,15 @@ struct TSearchRec {
   Platform::TSearchState* SearchHandle = nullptr;  // null while no search is open
 };
 
-// 0 when Rec holds the first accepted entry; otherwise the platform's error
-// code, and no search is left open. Hidden, system, volume-label and
+// What SearchStart and SearchNext return at the end of the listing, and
+// when nothing matches: no platform error has this value.
+constexpr int NoMoreFiles = -1;
+
+// 0 when Rec holds the first accepted entry; otherwise NoMoreFiles or the
+// platform's error code, and no search is left open. Hidden, system, volume-label and
 // directory entries are skipped unless their bit is in Attributes.
 int SearchStart(const std::string& Spec, uint32_t Attributes, TSearchRec& Rec);
-// 0 when Rec holds the next accepted entry; Platform::NoMoreFiles at the end.
+// 0 when Rec holds the next accepted entry; NoMoreFiles at the end.
 int SearchNext(TSearchRec& Rec);
 // Closes the search if it is open.
 void SearchEnd(TSearchRec& Rec);

@@ -29,7 +29,8 @@ size_t LastDelimiter(const std::string& Path, std::string_view Delimiters,
 bool FileIsPresent(const std::string& Path) {
   Platform::TSearchState* Search = nullptr;
   Platform::TFoundEntry Entry;
-  if (Platform::FindFirst(Path, Search, Entry) != 0) return false;
+  int Code = 0;
+  if (!Platform::FindFirst(Path, Search, Entry, Code)) return false;
   Platform::FindClose(Search);
   return (Entry.Attributes & Platform::AttrDirectory) == 0;
 }
@@ -74,24 +75,22 @@ bool CanReplaceFile(const std::string& Path) {
          Platform::CanRename(Path);
 }
 
-int CreateSiblingFile(const std::string& Path, std::string& TempPath,
-                      Platform::TFileState*& File) {
-  static std::mt19937 Random{std::random_device{}()};
-  std::string Folder = ExtractDirectory(Path, Platform::LeadBytes());
-  int Code;
-  int Attempts = 0;
-  do {
-    // Short, so that it fits wherever the file's own path nearly fills the
-    // platform's limit.
-    char Name[16];
-    std::snprintf(Name, sizeof Name, ".qv%05X", static_cast<unsigned>(Random() & 0xFFFFF));
-    Code = Platform::CreateExclusive(Folder + Name, File);
-    if (Code == 0) TempPath = Folder + Name;
-  } while (Platform::IsNameTaken(Code) && ++Attempts < 100);
-  return Code;
-}
-
 namespace {
+
+// Calls Make with fresh short names in Folder until one is not taken, and
+// sets Name to the one it took; returns Make's last code. Short, so that it
+// fits wherever the file's own path nearly fills the platform's limit.
+template <class TMake>
+int WithFreshName(const std::string& Folder, std::string& Name, TMake Make) {
+  static std::mt19937 Random{std::random_device{}()};
+  for (int Attempts = 1;; ++Attempts) {
+    char Short[16];
+    std::snprintf(Short, sizeof Short, ".qv%05X", static_cast<unsigned>(Random() & 0xFFFFF));
+    int Code = Make(Folder + Short);
+    if (Code == 0) Name = Folder + Short;
+    if (!Platform::IsNameTaken(Code) || Attempts == 100) return Code;
+  }
+}
 
 // True when Name holds the file that was read, unchanged, and the backup
 // made for it is still another name of that file (links followed: a link
@@ -107,9 +106,29 @@ TPlaced Outcome(int Code) {
   return Platform::IsRefusal(Code) || Platform::IsNameTaken(Code) ? TPlaced::Refused : TPlaced::Failed;
 }
 
+// Replaces the file at Path, held open by another program that lets it be
+// renamed but not replaced: it steps aside, its backup keeping its content.
+int PlaceBesideHeldFile(TNewFile& New) {
+  std::string Aside = New.Temporary + "~";
+  if (!MoveToName(New.Path, Aside)) return Platform::Unsupported;
+  int Code = Platform::RenameNoReplace(New.Temporary, New.Path);
+  if (Code == 0) Platform::DeleteName(Aside);
+  else MoveToName(Aside, New.Path);
+  return Code;
+}
+
 }  // namespace
 
+int CreateNewFile(const std::string& Path, TNewFile& New) {
+  std::string Folder = ExtractDirectory(Path, Platform::LeadBytes());
+  int Code = Platform::CreateUnnamed(Folder, New.File);
+  if (Code != Platform::Unsupported) return Code;
+  return WithFreshName(Folder, New.Temporary,
+                       [&](const std::string& Name) { return Platform::CreateExclusive(Name, New.File); });
+}
+
 TNewFile::~TNewFile() {
+  if (File != nullptr) Platform::CloseFile(File);
   if (Placed) return;
   if (!Temporary.empty()) Platform::DeleteName(Temporary);
   // A backup that has become the only name of the content read stays:
@@ -121,7 +140,15 @@ TNewFile::~TNewFile() {
 }
 
 TPlaced PlaceNewFile(TNewFile& New) {
-  int Code;
+  // A file without a name gets one only now, so that a kill before leaves
+  // nothing behind.
+  int Code = 0;
+  if (New.Temporary.empty())
+    Code = WithFreshName(ExtractDirectory(New.Path, Platform::LeadBytes()), New.Temporary,
+                         [&](const std::string& Name) { return Platform::NameFile(New.File, Name); });
+  int Closed = Platform::CloseFile(New.File);
+  New.File = nullptr;
+  if (Code != 0 || Closed != 0) return Outcome(Code != 0 ? Code : Closed);
   if (New.Made == TBackup::Moved) {
     // The old file has only its backup name: Path is taken unless another
     // program has put a file there since.
@@ -135,17 +162,12 @@ TPlaced PlaceNewFile(TNewFile& New) {
       return TPlaced::Refused;
     }
     Platform::DeleteName(New.Temporary);
-  } else if (Code == Platform::ExchangeUnsupported) {
+  } else if (Code == Platform::Unsupported) {
     if (!HoldsFileRead(New, New.Path)) return TPlaced::Refused;
     Code = Platform::RenameOver(New.Temporary, New.Path, New.Backup.empty() ? New.Path : New.Backup);
     // A file another program holds open may refuse to be replaced and yet
-    // let itself be renamed: it steps aside, its backup keeping its content.
-    std::string Aside = New.Temporary + "~";
-    if (Platform::IsRefusal(Code) && !New.Backup.empty() && MoveToName(New.Path, Aside)) {
-      Code = Platform::RenameNoReplace(New.Temporary, New.Path);
-      if (Code == 0) Platform::DeleteName(Aside);
-      else MoveToName(Aside, New.Path);
-    }
+    // let itself be renamed.
+    if (Platform::IsRefusal(Code) && !New.Backup.empty() && PlaceBesideHeldFile(New) == 0) Code = 0;
   }
   New.Placed = Code == 0;
   return Outcome(Code);

@@ -42,21 +42,22 @@ TBackup KeepAsBackup(const std::string& Path, const std::string& Backup,
 // directory, and renaming it would not be refused.
 bool CanReplaceFile(const std::string& Path);
 
-// Creates a new, empty file with an unused name in Path's directory and,
-// on success, sets TempPath to its name. Returns 0 or the platform's error code.
-int CreateSiblingFile(const std::string& Path, std::string& TempPath,
-                      Platform::TFileState*& File);
-
-// A new file written beside the file at Path, waiting to take its name once
-// its content is on the disk, with the backup name made for the old file;
-// both are removed when it is destroyed before that (a backup only where it
-// was made by this run and the old file still has another name).
+// A new file written beside the file at Path, and the backup made for the
+// old file, waiting until the new file takes Path's name (PlaceNewFile).
+// Destroyed before that, the new file goes, and so does a backup this run
+// made, unless it has become the only name of the content read.
 struct TNewFile {
-  std::string Path, Backup, Temporary;
+  std::string Path, Backup;
+  std::string Temporary;                  // the new file's name; empty while it has none
+  Platform::TFileState* File = nullptr;   // open until it takes Path's name
   TBackup Made = TBackup::None;
   uint64_t Size = 0;
   Platform::TFileStamp Read;  // what Path held when it was read
   bool Placed = false;
+
+  // True while it may wait for other files: it has no name of its own for
+  // a kill to leave behind, and the old file still has its name.
+  bool CanWait() const { return Temporary.empty() && Made != TBackup::Moved; }
 
   TNewFile() = default;
   TNewFile(const TNewFile&) = delete;
@@ -64,12 +65,17 @@ struct TNewFile {
   ~TNewFile();
 };
 
+// Creates New's file in Path's folder, readable by its owner only: without a
+// name where the file system allows it, else under a short fresh name.
+// Returns 0 or the platform's error code.
+int CreateNewFile(const std::string& Path, TNewFile& New);
+
 enum class TPlaced { Done, Refused, Failed };
 
 // Gives the new file the name Path in one step, replacing the old file; a
 // crash leaves the old file or the new one, never half. Only the file that
 // was read, unchanged, is replaced, and only while its backup is another
 // name of it: another program's change or save stays. Refused when that is
-// not so, or when Path or its folder refuses; Failed when the rename fails
+// not so, or when Path or its folder refuses; Failed when a call fails
 // otherwise.
 TPlaced PlaceNewFile(TNewFile& New);

@@ -24,9 +24,6 @@ constexpr uint32_t AttrVolumeLabel = 0x08;
 constexpr uint32_t AttrDirectory = 0x10;
 constexpr uint32_t AttrArchive = 0x20;
 
-// What FindNext returns once the directory holds no further entry.
-constexpr int NoMoreFiles = 18;
-
 // ---- Process
 
 // Called first: makes failures go to standard output, settles the lead bytes.
@@ -81,65 +78,68 @@ struct TFileStamp {
   }
 };
 
+// What a call returns where the file system or the platform cannot do what
+// it asks: no platform error has this value.
+constexpr int Unsupported = -1;
 // True when Code means that the name, or its folder, does not exist, or
 // that the name is too long to exist.
 bool IsNotFound(int Code);
 // True when Code means that the file or its folder refuses the change (no
 // permission, read-only, in use), not that the machine failed.
 bool IsRefusal(int Code);
+// True when Code means that the name was already taken.
+bool IsNameTaken(int Code);
 
-// Opens an existing file for reading, sharing it with readers only. Anything
+// Opens an existing file for reading, sharing it with readers, never with a
+// writer (a rename goes). Anything
 // that is not a regular file (or a pipe, where allowed, whose writer it waits
 // for) is refused at once.
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
-// Tells the platform that the Size bytes at Data, just allocated, are about
-// to be filled: a large block may get large pages, much cheaper to fill the
-// first time. Nothing else changes.
-void AdviseLargeBlock(void* Data, size_t Size);
 // What SizeOf gives for a pipe, which holds whatever its writer gives.
 constexpr uint64_t UnknownSize = UINT64_MAX;
 int SizeOf(TFileState* File, uint64_t& Size);
 // Reads at most Size bytes into Data; Got is 0 at the end of the file.
 int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got);
+// Creates a new file without a name in Folder (empty: the current one),
+// readable by its owner only; Unsupported where the file system has no
+// such files. NameFile gives it a name.
+int CreateUnnamed(const std::string& Folder, TFileState*& File);
 // Creates a new file that must not exist yet, readable by its owner only;
 // never opens an existing file or follows a link.
 int CreateExclusive(const std::string& Path, TFileState*& File);
-// True when Code means that the name was already taken.
-bool IsNameTaken(int Code);
+// Gives the file made by CreateUnnamed the name Path; fails when it exists.
+int NameFile(TFileState* File, const std::string& Path);
 int WriteAll(TFileState* File, const char* Data, size_t Size);
-// Gives File the permissions (and owner, where allowed) of the file at Model;
-// never wider than Model's.
-int CopyAccess(const std::string& Model, TFileState* File);
+// Gives File the permissions (and owner, where allowed) of the file Model
+// is open on; never wider than Model's.
+int CopyAccess(TFileState* Model, TFileState* File);
+// The file as it was when it was opened.
 int StampOf(TFileState* File, TFileStamp& Stamp);
 // Links followed.
 int StampAt(const std::string& Path, TFileStamp& Stamp);
 // The entry Path itself: a symbolic link is not followed.
 int StampOfName(const std::string& Path, TFileStamp& Stamp);
-// Waits until the content of the closed files at Paths is on the disk, and
-// every name made on their file systems before: one flush of each file
-// system where the platform has it (syncfs), else one per file.
-int FlushWritten(const std::vector<std::string>& Paths);
-// Closes and releases File, also when the close reports an error. Where the
-// platform has no flush of a whole file system (Windows), a file that was
-// written is first flushed to the disk.
+// Waits until the content of Files, and the entries of Folders, are on the
+// disk: where they are few each is flushed, where they are many their file
+// systems are (a flush of a whole file system also writes out other
+// programs' data, and is worth it only for many files).
+int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders);
+// Closes and releases File, also when the close reports an error.
 int CloseFile(TFileState* File);
 
 // Gives Source the name Target in one step, replacing Target even when it is
 // read-only. Model (Target's file under another name, or Target itself)
 // keeps its permissions.
 int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model);
-// Makes the last change to the entries of Path's directory durable.
-int SyncDirectoryOf(const std::string& Path);
 // Renames; fails when Target exists (Source's own name included).
 int RenameNoReplace(const std::string& Source, const std::string& Target);
-// What ExchangeNames returns where the file system cannot exchange names:
-// no platform error has this value.
-constexpr int ExchangeUnsupported = -1;
-// Swaps the files that the two existing names hold, in one step.
+// Swaps the files that the two existing names hold, in one step; Unsupported
+// where the file system cannot.
 int ExchangeNames(const std::string& A, const std::string& B);
 // Gives the file a second name; fails when NewName exists.
 int LinkNoReplace(const std::string& Existing, const std::string& NewName);
-// True when Code means that the file system has no hard links.
+// True when Code means that the file takes no second name here (no hard
+// links on the file system, or none allowed for this user).
 bool IsLinkUnsupported(int Code);
 int DeleteName(const std::string& Path);
 // The attribute bits of the file at Path, links followed; read-only also
@@ -165,10 +165,13 @@ struct TFoundEntry {
 };
 
 // Starts listing the entries that match Pattern (wildcards in its last
-// component). On failure no search is left open.
-int FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry);
-// NoMoreFiles at the normal end.
-int FindNext(TSearchState* State, TFoundEntry& Entry);
+// component): true with the first in Entry; false with Code 0 when nothing
+// matches (Pattern or its folder missing included), or with the platform's
+// error code. On false no search is left open.
+bool FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry, int& Code);
+// True with the next entry; false at the end of the listing, with Code 0,
+// or when the listing fails, with the platform's error code.
+bool FindNext(TSearchState* State, TFoundEntry& Entry, int& Code);
 void FindClose(TSearchState* State);
 
 }  // namespace Platform

@@ -4,7 +4,7 @@
 #include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,6 +77,12 @@ int WriteDescriptor(int Descriptor, const char* Data, size_t Size) {
 void StartProcess(int ArgC, char** ArgV) {
   // A closed pipe must be a failed write, not the end of the process.
   signal(SIGPIPE, SIG_IGN);
+  // A group of new files stays open until its files take their names.
+  struct rlimit Files;
+  if (getrlimit(RLIMIT_NOFILE, &Files) == 0 && Files.rlim_cur < Files.rlim_max) {
+    Files.rlim_cur = Files.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &Files);
+  }
   if (ArgC > 0) ProgramArgument = ArgV[0];
   for (int I = 1; I < ArgC; ++I) ProcessArguments.emplace_back(ArgV[I]);
 }
@@ -162,14 +168,6 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
   return 0;
 }
 
-void AdviseLargeBlock(void* Data, size_t Size) {
-  // Transparent huge pages: one fault and one clearing per 2 MB, not per 4 KB.
-  constexpr uintptr_t Page = 4096, Large = 4u << 20;
-  uintptr_t First = (reinterpret_cast<uintptr_t>(Data) + Page - 1) & ~(Page - 1);
-  uintptr_t End = (reinterpret_cast<uintptr_t>(Data) + Size) & ~(Page - 1);
-  if (End > First && End - First >= Large) madvise(reinterpret_cast<void*>(First), End - First, MADV_HUGEPAGE);
-}
-
 int SizeOf(TFileState* File, uint64_t& Size) {
   Size = File->Regular ? static_cast<uint64_t>(File->Opened.st_size) : UnknownSize;
   return 0;
@@ -184,6 +182,17 @@ int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
   return 0;
 }
 
+int CreateUnnamed(const std::string& Folder, TFileState*& File) {
+  // The file is named later through /proc: without it, the caller names it
+  // at once.
+  static const bool ProcHasFiles = access("/proc/self/fd", X_OK) == 0;
+  if (!ProcHasFiles) return Unsupported;
+  int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (Descriptor < 0) return errno == EOPNOTSUPP || errno == EISDIR ? Unsupported : errno;
+  File = new TFileState{Descriptor, true, {}};
+  return 0;
+}
+
 int CreateExclusive(const std::string& Path, TFileState*& File) {
   int Descriptor =
       open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
@@ -192,15 +201,21 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
   return 0;
 }
 
+int NameFile(TFileState* File, const std::string& Path) {
+  std::string Self = "/proc/self/fd/" + std::to_string(File->Descriptor);
+  return linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Path.c_str(), AT_SYMLINK_FOLLOW) != 0 ? errno : 0;
+}
+
 bool IsNameTaken(int Code) { return Code == EEXIST; }
 
 int WriteAll(TFileState* File, const char* Data, size_t Size) {
   return WriteDescriptor(File->Descriptor, Data, Size);
 }
 
-int CopyAccess(const std::string& Model, TFileState* File) {
-  struct stat Wanted, Now;
-  if (stat(Model.c_str(), &Wanted) != 0 || fstat(File->Descriptor, &Now) != 0) return errno;
+int CopyAccess(TFileState* Model, TFileState* File) {
+  const struct stat& Wanted = Model->Opened;
+  struct stat Now;
+  if (fstat(File->Descriptor, &Now) != 0) return errno;
   mode_t Mode = Wanted.st_mode & 07777;
   // Only root may give a file away. Without its owner the file keeps the
   // others' bits, which the owner then has too; a group we cannot keep must
@@ -242,25 +257,47 @@ int StampOfName(const std::string& Path, TFileStamp& Stamp) {
   return 0;
 }
 
-int FlushWritten(const std::vector<std::string>& Paths) {
-  // One syncfs for each file system, through one file in each folder: the
-  // journal then commits once for all of them.
-  std::vector<std::string> Folders;
+namespace {
+
+// Makes the entries of Folder durable. A folder that may be written but not
+// read cannot be opened for it: nothing to flush then.
+int SyncFolder(const std::string& Folder) {
+  int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (Descriptor < 0) return errno == EACCES ? 0 : errno;
+  // EINVAL: the file system has no way to flush; there is nothing to wait for.
+  int Code = fsync(Descriptor) != 0 && errno != EINVAL ? errno : 0;
+  close(Descriptor);
+  return Code;
+}
+
+// One syncfs for each file system that holds one of Folders: the journal
+// then commits once for all their files and entries.
+int SyncFileSystems(const std::vector<std::string>& Folders) {
   std::vector<dev_t> Flushed;
-  for (const std::string& Path : Paths) {
-    if (std::find(Folders.begin(), Folders.end(), DirectoryOf(Path)) != Folders.end()) continue;
-    Folders.push_back(DirectoryOf(Path));
-    int Descriptor = open(Path.c_str(), O_RDONLY | O_CLOEXEC);
+  for (const std::string& Folder : Folders) {
+    int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     struct stat Info;
     int Code = Descriptor < 0 || fstat(Descriptor, &Info) != 0 ? errno : 0;
     if (Code == 0 && std::find(Flushed.begin(), Flushed.end(), Info.st_dev) == Flushed.end()) {
       Flushed.push_back(Info.st_dev);
-      // EINVAL: the file system has no way to flush; there is nothing to wait for.
       if (syncfs(Descriptor) != 0 && errno != EINVAL) Code = errno;
     }
     if (Descriptor >= 0) close(Descriptor);
-    if (Code != 0) return Code;
+    if (Code != 0 && !(Code == EACCES && Descriptor < 0)) return Code;
   }
+  return 0;
+}
+
+}  // namespace
+
+int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders) {
+  // Up to this many files and folders, each is flushed.
+  constexpr size_t Few = 8;
+  if (Files.size() + Folders.size() > Few) return SyncFileSystems(Folders);
+  for (TFileState* File : Files)
+    if (fsync(File->Descriptor) != 0 && errno != EINVAL) return errno;
+  for (const std::string& Folder : Folders)
+    if (int Code = SyncFolder(Folder)) return Code;
   return 0;
 }
 
@@ -275,16 +312,6 @@ int RenameOver(const std::string& Source, const std::string& Target, const std::
   return rename(Source.c_str(), Target.c_str()) != 0 ? errno : 0;
 }
 
-int SyncDirectoryOf(const std::string& Path) {
-  // Without this a renamed entry may vanish after a power cut. A folder that
-  // may be written but not read cannot be opened for it: nothing to sync then.
-  int Directory = open(DirectoryOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Directory < 0) return errno == EACCES ? 0 : errno;
-  int Code = fsync(Directory) != 0 && errno != EINVAL ? errno : 0;
-  close(Directory);
-  return Code;
-}
-
 int RenameNoReplace(const std::string& Source, const std::string& Target) {
   if (renameat2(AT_FDCWD, Source.c_str(), AT_FDCWD, Target.c_str(), RENAME_NOREPLACE) == 0)
     return 0;
@@ -297,7 +324,7 @@ int RenameNoReplace(const std::string& Source, const std::string& Target) {
 
 int ExchangeNames(const std::string& A, const std::string& B) {
   if (renameat2(AT_FDCWD, A.c_str(), AT_FDCWD, B.c_str(), RENAME_EXCHANGE) == 0) return 0;
-  return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? ExchangeUnsupported : errno;
+  return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? Unsupported : errno;
 }
 
 int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
@@ -345,44 +372,54 @@ struct TSearchState {
   std::string Pattern;
 };
 
-int FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry) {
+bool FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry, int& Code) {
   size_t Slash = Pattern.rfind('/');
   std::string Name = Pattern.substr(Slash == std::string::npos ? 0 : Slash + 1);
-  if (Name.empty()) return ENOENT;
+  Code = 0;
+  if (Name.empty()) return false;
   if (!HasWildcard(Name)) {
     struct stat Info;
-    if (stat(Pattern.c_str(), &Info) != 0) return errno;
+    if (stat(Pattern.c_str(), &Info) != 0) {
+      Code = IsNotFound(errno) ? 0 : errno;
+      return false;
+    }
     State = new TSearchState{nullptr, "", ""};
     Entry.Name = Name;
     Entry.Attributes = AttributesOf(Name, Info.st_mode);
-    return 0;
+    return true;
   }
   std::string Folder = Slash == std::string::npos ? "" : Pattern.substr(0, Slash + 1);
   DIR* Directory = opendir(Folder.empty() ? "." : Folder.c_str());
-  if (Directory == nullptr) return errno;
-  State = new TSearchState{Directory, Folder, Name};
-  int Code = FindNext(State, Entry);
-  if (Code != 0) {
-    FindClose(State);
-    State = nullptr;
-    return Code == NoMoreFiles ? ENOENT : Code;
+  if (Directory == nullptr) {
+    Code = IsNotFound(errno) ? 0 : errno;
+    return false;
   }
-  return 0;
+  State = new TSearchState{Directory, Folder, Name};
+  if (FindNext(State, Entry, Code)) return true;
+  FindClose(State);
+  State = nullptr;
+  return false;
 }
 
-int FindNext(TSearchState* State, TFoundEntry& Entry) {
-  if (State->Directory == nullptr) return NoMoreFiles;
+bool FindNext(TSearchState* State, TFoundEntry& Entry, int& Code) {
+  Code = 0;
+  if (State->Directory == nullptr) return false;
   for (;;) {
     errno = 0;
     struct dirent* Found = readdir(State->Directory);
-    if (Found == nullptr) return errno != 0 ? errno : NoMoreFiles;
+    if (Found == nullptr) {
+      Code = errno;
+      return false;
+    }
     if (!MatchesWildcard(Found->d_name, State->Pattern)) continue;
     Entry.Name = Found->d_name;
     // The kind the folder tells spares a look at a plain file or folder.
-    if (Found->d_type != DT_REG && Found->d_type != DT_DIR)
-      return AttributesAt(State->Folder + Entry.Name, Entry.Name, Entry.Attributes);
+    if (Found->d_type != DT_REG && Found->d_type != DT_DIR) {
+      Code = AttributesAt(State->Folder + Entry.Name, Entry.Name, Entry.Attributes);
+      return Code == 0;
+    }
     Entry.Attributes = AttributesOf(Entry.Name, Found->d_type == DT_DIR ? S_IFDIR : S_IFREG);
-    return 0;
+    return true;
   }
 }
 

@@ -118,7 +118,6 @@ int WriteStdOut(const char* Data, size_t Size) {
 struct TFileState {
   HANDLE Handle;
   bool Regular;
-  bool Written = false;
 };
 
 bool IsNotFound(int Code) {
@@ -132,8 +131,11 @@ bool IsRefusal(int Code) {
 }
 
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
-  HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  // No writer while the file is read; renaming it stays possible, for the
+  // test that it may be renamed: the check before it is replaced would see
+  // that another did.
+  HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
   DWORD Type = GetFileType(Handle);
   if (Type != FILE_TYPE_DISK && !(Type == FILE_TYPE_PIPE && Kinds == TReadable::FileOrPipe)) {
@@ -143,9 +145,6 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
   File = new TFileState{Handle, Type == FILE_TYPE_DISK};
   return 0;
 }
-
-// Large pages need a privilege that users do not have.
-void AdviseLargeBlock(void*, size_t) {}
 
 int SizeOf(TFileState* File, uint64_t& Size) {
   LARGE_INTEGER Found;
@@ -163,6 +162,9 @@ int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
   return 0;
 }
 
+// Windows has no files without a name.
+int CreateUnnamed(const std::string&, TFileState*&) { return Unsupported; }
+
 int CreateExclusive(const std::string& Path, TFileState*& File) {
   // No sharing: nobody else can open the file while it is written.
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
@@ -174,18 +176,19 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
 
 bool IsNameTaken(int Code) { return Code == ERROR_FILE_EXISTS || Code == ERROR_ALREADY_EXISTS; }
 
+int NameFile(TFileState*, const std::string&) { return Unsupported; }
+
 int WriteAll(TFileState* File, const char* Data, size_t Size) {
-  File->Written = true;
   return WriteHandle(File->Handle, Data, Size);
 }
 
-int CopyAccess(const std::string& Model, TFileState* File) {
-  DWORD Attributes = GetFileAttributesA(Model.c_str());
-  if (Attributes == INVALID_FILE_ATTRIBUTES) return LastError();
+int CopyAccess(TFileState* Model, TFileState* File) {
+  BY_HANDLE_FILE_INFORMATION Found;
+  if (!GetFileInformationByHandle(Model->Handle, &Found)) return LastError();
   PACL Dacl = nullptr;
   PSECURITY_DESCRIPTOR Descriptor = nullptr;
-  DWORD Code = GetNamedSecurityInfoA(Model.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                     nullptr, nullptr, &Dacl, nullptr, &Descriptor);
+  DWORD Code = GetSecurityInfo(Model->Handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                               nullptr, &Dacl, nullptr, &Descriptor);
   if (Code == ERROR_SUCCESS)
     Code = SetSecurityInfo(File->Handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                            nullptr, Dacl, nullptr);
@@ -193,7 +196,7 @@ int CopyAccess(const std::string& Model, TFileState* File) {
   if (Code != ERROR_SUCCESS) return static_cast<int>(Code);
   FILE_BASIC_INFO Info = {};  // zero times: left as they are
   Info.FileAttributes =
-      Attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+      Found.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (Info.FileAttributes != 0 &&
       !SetFileInformationByHandle(File->Handle, FileBasicInfo, &Info, sizeof Info))
     return LastError();
@@ -233,12 +236,16 @@ int StampOfName(const std::string& Path, TFileStamp& Stamp) {
   return StampWithFlags(Path, FILE_FLAG_OPEN_REPARSE_POINT, Stamp);
 }
 
-// Windows flushes no whole volume for a user: CloseFile flushes each new file.
-int FlushWritten(const std::vector<std::string>&) { return 0; }
+// Windows flushes no whole volume for a user, and MOVEFILE_WRITE_THROUGH
+// waits for a new name to reach the disk: each file is flushed.
+int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::string>&) {
+  for (TFileState* File : Files)
+    if (!FlushFileBuffers(File->Handle)) return LastError();
+  return 0;
+}
 
 int CloseFile(TFileState* File) {
-  int Code = File->Written && !FlushFileBuffers(File->Handle) ? LastError() : 0;
-  if (!CloseHandle(File->Handle) && Code == 0) Code = LastError();
+  int Code = CloseHandle(File->Handle) ? 0 : LastError();
   delete File;
   return Code;
 }
@@ -262,15 +269,12 @@ int RenameOver(const std::string& Source, const std::string& Target, const std::
   return 0;
 }
 
-// MOVEFILE_WRITE_THROUGH has already waited for the new name to reach the disk.
-int SyncDirectoryOf(const std::string&) { return 0; }
-
 int RenameNoReplace(const std::string& Source, const std::string& Target) {
   return MoveFileA(Source.c_str(), Target.c_str()) ? 0 : LastError();
 }
 
 // Windows has no exchange of two names in one step.
-int ExchangeNames(const std::string&, const std::string&) { return ExchangeUnsupported; }
+int ExchangeNames(const std::string&, const std::string&) { return Unsupported; }
 
 int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
   return CreateHardLinkA(NewName.c_str(), Existing.c_str(), nullptr) ? 0 : LastError();
@@ -333,6 +337,9 @@ struct TSearchState {
 
 namespace {
 
+// True for the codes that only say that nothing matches.
+bool NothingFound(DWORD Code) { return Code == ERROR_NO_MORE_FILES || IsNotFound(static_cast<int>(Code)); }
+
 void FillEntry(const WIN32_FIND_DATAA& Data, TFoundEntry& Entry) {
   // The long name, never the 8.3 alias.
   Entry.Name.assign(Data.cFileName, strnlen(Data.cFileName, MAX_PATH));
@@ -341,20 +348,28 @@ void FillEntry(const WIN32_FIND_DATAA& Data, TFoundEntry& Entry) {
 
 }  // namespace
 
-int FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry) {
+bool FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry, int& Code) {
   WIN32_FIND_DATAA Data;
   HANDLE Handle = FindFirstFileA(Pattern.c_str(), &Data);
-  if (Handle == INVALID_HANDLE_VALUE) return LastError();
+  Code = 0;
+  if (Handle == INVALID_HANDLE_VALUE) {
+    Code = NothingFound(GetLastError()) ? 0 : LastError();
+    return false;
+  }
   State = new TSearchState{Handle};
   FillEntry(Data, Entry);
-  return 0;
+  return true;
 }
 
-int FindNext(TSearchState* State, TFoundEntry& Entry) {
+bool FindNext(TSearchState* State, TFoundEntry& Entry, int& Code) {
   WIN32_FIND_DATAA Data;
-  if (!FindNextFileA(State->Handle, &Data)) return LastError();
+  Code = 0;
+  if (!FindNextFileA(State->Handle, &Data)) {
+    Code = GetLastError() == ERROR_NO_MORE_FILES ? 0 : LastError();
+    return false;
+  }
   FillEntry(Data, Entry);
-  return 0;
+  return true;
 }
 
 void FindClose(TSearchState* State) {

@@ -1,0 +1,104 @@
+#include "Batch.h"
+
+#include <algorithm>
+
+#include "Failures.h"
+
+namespace {
+
+// Up to this many files, or bytes of new content, or this long, share one flush.
+constexpr size_t GroupFiles = 1000;
+constexpr uint64_t GroupBytes = 64u << 20;
+constexpr std::chrono::seconds GroupTime{1};
+
+std::string FolderOf(const TNewFile& File) { return ExtractDirectory(File.Path, Platform::LeadBytes()); }
+
+}  // namespace
+
+void TBatch::Show(const std::string& Text) {
+  if (Files == 0) ShowLine(Text);
+  else Entries.push_back({Text, nullptr, {}});
+}
+
+void TBatch::Add(std::unique_ptr<TNewFile> File, std::vector<std::string> Lines) {
+  if (Files++ == 0) Started = std::chrono::steady_clock::now();
+  Bytes += File->Size;
+  MustCommit = !File->CanWait();
+  Entries.push_back({"", std::move(File), std::move(Lines)});
+}
+
+bool TBatch::Holds(const Platform::TFileStamp& Read) const {
+  return std::any_of(Entries.begin() + Next, Entries.end(),
+                     [&](const TEntry& Entry) { return Entry.File && Entry.File->Read.SameFile(Read); });
+}
+
+bool TBatch::Full() const {
+  return MustCommit || Files >= GroupFiles || Bytes >= GroupBytes ||
+         (Files > 0 && std::chrono::steady_clock::now() - Started >= GroupTime);
+}
+
+void TBatch::ShowUntil(size_t Stop) {
+  for (; Next < Stop; ++Next) {
+    const TEntry& Entry = Entries[Next];
+    if (!Entry.File) ShowLine(Entry.Line);
+    for (const std::string& Line : Entry.Lines) ShowLine(Line);
+  }
+}
+
+void TBatch::Fail(size_t ShownUntil) {
+  // The lines before the failing files still tell what was done.
+  ShowUntil(ShownUntil);
+  Raise<EWriteError>();
+}
+
+bool TBatch::Commit(std::string& Refused) {
+  if (Failed) return true;
+  // Any failure on the way, a line that cannot be shown included, ends the
+  // run: nothing more is done then.
+  Failed = true;
+  auto IsFile = [](const TEntry& Entry) { return Entry.File != nullptr; };
+  size_t First = std::find_if(Entries.begin() + Next, Entries.end(), IsFile) - Entries.begin();
+  if (!Flushed) {
+    std::vector<Platform::TFileState*> Written;
+    std::vector<std::string> Folders;
+    for (size_t I = First; I < Entries.size(); ++I) {
+      if (!Entries[I].File) continue;
+      Written.push_back(Entries[I].File->File);
+      if (std::find(Folders.begin(), Folders.end(), FolderOf(*Entries[I].File)) == Folders.end())
+        Folders.push_back(FolderOf(*Entries[I].File));
+    }
+    // The contents and the backup names first: a rename may not reach the
+    // disk before them.
+    if (!Written.empty() && Platform::MakeDurable(Written, Folders) != 0) Fail(First);
+    Flushed = true;
+  }
+  size_t Stop = Next;
+  TPlaced Placed = TPlaced::Done;
+  std::vector<std::string> Folders;
+  for (; Stop < Entries.size(); ++Stop) {
+    TNewFile* File = Entries[Stop].File.get();
+    if (File == nullptr) continue;
+    if ((Placed = PlaceNewFile(*File)) != TPlaced::Done) break;
+    if (std::find(Folders.begin(), Folders.end(), FolderOf(*File)) == Folders.end()) Folders.push_back(FolderOf(*File));
+  }
+  // The new names stay once their folders are flushed; only then are they told.
+  if (!Folders.empty() && Platform::MakeDurable({}, Folders) != 0) Fail(First);
+  ShowUntil(Stop);
+  if (Placed == TPlaced::Failed) Raise<EFCreateError>(Entries[Stop].File->Path);
+  Failed = false;
+  if (Stop == Entries.size()) {
+    GiveBack();
+    return true;
+  }
+  Refused = Entries[Stop].File->Path;
+  Entries[Stop].File.reset();
+  ++Next;
+  return false;
+}
+
+void TBatch::GiveBack() {
+  Entries.clear();
+  Next = Files = 0;
+  Bytes = 0;
+  MustCommit = Flushed = false;
+}

@@ -1,0 +1,71 @@
+// The files of a run, updated in groups. Each file's new content is written
+// beside it and its backup made while the next files are read; then one
+// flush puts the group's contents and backup names on the disk, the files
+// take their names in order, and one flush of their folders makes the names
+// stay. Output waits with the files: a line is shown once the files added
+// before it have their names, as a run file by file would show it.
+//
+// A file of a group:
+//
+//          Add               Commit: flush            place
+//   written ───> waiting ─────────────────> flushed ─────────> placed: its lines shown
+//                   │                          │
+//                   │                          │ refused
+//                   │                          └────────> returned by Commit, given back
+//                   │ GiveBack: a halt or a failure ends the run
+//                   └────────────────────────────────────> given back: its new file
+//                                                          removed, its backup taken back
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FileOps.h"
+
+class TBatch {
+ public:
+  // ShowLine writes one line of output.
+  explicit TBatch(void (*ShowLine)(const std::string&)) : ShowLine(ShowLine) {}
+
+  // Shows Text once the files added before it have their names.
+  void Show(const std::string& Text);
+  // Adds File, its new content written and its backup made; Lines are
+  // shown once it has its name.
+  void Add(std::unique_ptr<TNewFile> File, std::vector<std::string> Lines);
+  // True when the file that Read describes waits here, under any name.
+  bool Holds(const Platform::TFileStamp& Read) const;
+  // True when the group should be committed now: it holds 1,000 files or
+  // 64 MB, its first file came a second ago, or its last cannot wait.
+  bool Full() const;
+  // Places the waiting files in order and shows the lines before each, up
+  // to a file that is refused: false, with that file given back and its
+  // name in Refused (the caller reports it, then commits again); true once
+  // every file has its name and every line is shown. Raises EWriteError
+  // when a flush fails, EFCreateError when a file cannot take its name for
+  // another reason; after any failure the batch does nothing more.
+  bool Commit(std::string& Refused);
+  // Gives back every file still waiting.
+  void GiveBack();
+
+ private:
+  struct TEntry {
+    std::string Line;                 // a line to show, where File is null
+    std::unique_ptr<TNewFile> File;
+    std::vector<std::string> Lines;   // shown once File has its name
+  };
+
+  // Shows the lines of the entries from Next up to Stop, and goes past them.
+  void ShowUntil(size_t Stop);
+  [[noreturn]] void Fail(size_t ShownUntil);
+
+  void (*ShowLine)(const std::string&);
+  std::vector<TEntry> Entries;
+  size_t Next = 0;  // the first entry not yet done
+  size_t Files = 0;
+  uint64_t Bytes = 0;
+  std::chrono::steady_clock::time_point Started;
+  bool MustCommit = false, Flushed = false, Failed = false;
+};

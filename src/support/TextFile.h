@@ -1,0 +1,81 @@
+// Text files read piece by piece. A text's lines end at CR LF, a lone CR or
+// a lone LF, and the text itself at its first NUL; what follows that NUL is
+// only checked to be NULs too.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "Platform.h"
+
+// Rewrites a text given in pieces of any size: its first line is left out,
+// every other line is written followed by CR LF. What crosses a piece
+// boundary is where the text stands: in its first line, in the lines after
+// it (and whether the last byte was a CR), or past its end.
+class TLineRewriter {
+ public:
+  // Writes the rewritten form of Piece, the next bytes of the text, at Out,
+  // which has room for twice Piece's size; returns the end of what it wrote.
+  // The byte after Piece must be a NUL (not part of it).
+  char* Take(std::string_view Piece, char* Out);
+  // After the last piece: ends a last line that has no break of its own
+  // (two bytes more at most).
+  char* Finish(char* Out);
+
+  // True when the text holds a line at all.
+  bool HasLines() const { return HasText; }
+  // False when a byte other than NUL follows the text's end.
+  bool Whole() const { return OnlyNuls; }
+
+ private:
+  enum class TPart { FirstLine, Lines, AfterText };
+
+  char* TakeLfLines(const char* From, const char* To, char* Out);
+
+  TPart Part = TPart::FirstLine;
+  bool AfterCr = false;   // the last byte taken was a CR: an LF next belongs to its break
+  bool LineOpen = false;  // bytes of a line are written, its break not yet
+  bool HasText = false, OnlyNuls = true;
+};
+
+// A file opened for reading, its text read in pieces.
+class TTextFile {
+ public:
+  // Raises EFOpenError when the file cannot be opened as one of Kinds.
+  explicit TTextFile(const std::string& Path,
+                     Platform::TReadable Kinds = Platform::TReadable::RegularFile);
+  ~TTextFile();
+  TTextFile(const TTextFile&) = delete;
+  TTextFile& operator=(const TTextFile&) = delete;
+
+  // Which file was opened, as it was then.
+  const Platform::TFileStamp& Stamp() const { return Opened; }
+  Platform::TFileState* Handle() const { return File; }
+  // The first bytes of the text's first line, at most HeadSize of them
+  // (fewer only when the line is shorter); empty for a text without lines.
+  static constexpr size_t HeadSize = 16;
+  std::string_view FirstLineHead();
+  // Writes the text to Out with FirstLine in place of its first line and
+  // CR LF after every line; Size gets the bytes written. False when bytes
+  // other than NUL follow the text's end: the text is not all of the file.
+  // Raises EReadError when a read fails or the file holds 2 GiB or more,
+  // EWriteError when a write fails.
+  bool WriteRewritten(std::string_view FirstLine, Platform::TFileState* Out, uint64_t& Size);
+  // The whole text, up to its first NUL, with its line breaks as they are.
+  // Raises EReadError as WriteRewritten does.
+  std::string ReadText();
+
+ private:
+  // Reads the next piece into the buffer, filling it unless the file ends;
+  // false at the end of the file.
+  bool ReadPiece();
+
+  Platform::TFileState* File = nullptr;
+  Platform::TFileStamp Opened;
+  uint64_t Known = 0, Read = 0;  // the size found at opening; the bytes read so far
+  std::unique_ptr<char[]> Piece;
+  size_t Capacity = 0, PieceSize = 0;
+  bool PieceRead = false;  // the buffer holds a piece not yet taken
+};
