@@ -1,27 +1,32 @@
-// Lines split from any bytes hold no CR, LF or NUL, and once the first is
-// replaced (shorter or longer) and all are joined with CR LF, in place or
-// not, splitting that text again gives the same lines.
+// The streaming rewrite of any bytes, given in pieces of any sizes, writes
+// what the plain list of lines gives: split, first line replaced, joined
+// with CR LF. It says the text is whole exactly when only NULs follow its
+// first NUL.
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "support/LineList.h"
+#include "support/TextFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
-  LineList Lines, Again;
-  Lines.SplitLines(std::string(reinterpret_cast<const char*>(Data), Size));
-  if (Lines.Count() > 0) Lines.Put(0, std::string(Size % 24, 'I'));
-  std::vector<std::string> Want;
-  size_t Length = 0;
-  for (int I = 0; I < Lines.Count(); ++I) {
-    Want.push_back(Lines.Get(I));
-    Length += Want.back().size() + 2;
-    if (Want.back().find_first_of(std::string("\r\n\0", 3)) != std::string::npos) __builtin_trap();
+  std::string Bytes(reinterpret_cast<const char*>(Data), Size);
+  // The first byte sets the piece size; the replaced line is of any length.
+  size_t Step = Size > 0 ? Data[0] % 17 + 1 : 1;
+  std::string First(Size % 7, 'I');
+  LineList Lines;
+  Lines.SplitLines(Bytes);
+  if (Lines.Count() > 0) Lines.Put(0, First);
+  std::string Want = Lines.Count() > 0 ? Lines.JoinLines() : "";
+
+  TLineRewriter Rewriter;
+  std::string Got = First + "\r\n", Out(2 * Step + 2, '\0');
+  for (size_t At = 0; At < Size; At += Step) {
+    std::string Piece = Bytes.substr(At, Step);  // a NUL follows its bytes
+    Got.append(Out.data(), Rewriter.Take(Piece, Out.data()) - Out.data());
   }
-  std::string Joined = Lines.JoinLines();
-  Again.SplitLines(Joined);
-  if (Joined.size() != Length || Again.Count() != static_cast<int>(Want.size())) __builtin_trap();
-  for (int I = 0; I < Again.Count(); ++I)
-    if (Again.Get(I) != Want[I] || Lines.Get(I) != Want[I]) __builtin_trap();
+  Got.append(Out.data(), Rewriter.Finish(Out.data()) - Out.data());
+  if (Rewriter.HasLines() != (Lines.Count() > 0)) __builtin_trap();
+  if (Rewriter.HasLines() && Got != Want) __builtin_trap();
+  if (Rewriter.Whole() != (Bytes.find_first_not_of('\0', Bytes.find('\0')) == std::string::npos)) __builtin_trap();
   return 0;
 }

@@ -135,6 +135,8 @@ WRAP(int, fsync, (int Fd), (Fd), -1, "fsync", "%d", Fd)
 WRAP(int, syncfs, (int Fd), (Fd), -1, "syncfs", "%d", Fd)
 WRAP(int, close, (int Fd), (Fd), -1, "close", "%d", Fd)
 WRAP(int, link, (const char* From, const char* To), (From, To), -1, "link", "%s %s", From, To)
+WRAP(int, linkat, (int FromFolder, const char* From, int ToFolder, const char* To, int Flags),
+     (FromFolder, From, ToFolder, To, Flags), -1, "name", "%s %s", From, To)
 WRAP(int, rename, (const char* From, const char* To), (From, To), -1, "rename", "%s %s", From, To)
 WRAP(int, renameat2, (int FromFolder, const char* From, int ToFolder, const char* To, unsigned Flags),
      (FromFolder, From, ToFolder, To, Flags), -1, "rename", "%s %s", From, To)
@@ -149,10 +151,12 @@ WRAP(int, fchmod, (int Fd, mode_t Mode), (Fd, Mode), -1, "chmod", "%d %o", Fd, M
 extern "C" int open(const char* Path, int Flags, ...) {
   va_list Args;
   va_start(Args, Flags);
-  mode_t Mode = (Flags & O_CREAT) ? static_cast<mode_t>(va_arg(Args, int)) : 0;
+  bool Unnamed = (Flags & O_TMPFILE) == O_TMPFILE, Creates = (Flags & O_CREAT) || Unnamed;
+  mode_t Mode = Creates ? static_cast<mode_t>(va_arg(Args, int)) : 0;
   va_end(Args);
   static auto Real = RealCall<int (*)(const char*, int, ...)>("open");
   char Text[1100];
   std::snprintf(Text, sizeof Text, "%s %o", Path, Flags);
-  return Run((Flags & O_CREAT) ? "create" : "open", -1, Text, [&](bool) { return Real(Path, Flags, Mode); });
+  return Run(Unnamed ? "tmpfile" : Creates ? "create" : "open", -1, Text,
+             [&](bool) { return Real(Path, Flags, Mode); });
 }

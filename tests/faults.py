@@ -9,13 +9,15 @@ import errno, os, re, tempfile
 # the kind too, "short" moves half the bytes.
 ERRORS = {
     'open': ['EACCES+', 'EIO'], 'create': ['EEXIST', 'EEXIST+', 'ENOSPC', 'EROFS'], 'read': ['EIO+', 'EINTR', 'short'],
+    'tmpfile': ['EOPNOTSUPP', 'ENOSPC', 'EACCES'], 'name': ['EEXIST', 'EIO+'],
     'write': ['ENOSPC+', 'EINTR', 'short'], 'stdout': ['EPIPE+', 'EINTR', 'short'], 'fsync': ['EIO+', 'EINVAL'],
     'syncfs': ['EIO+'], 'close': ['EIO+', 'EINTR'], 'link': ['EPERM+', 'EEXIST', 'EMLINK', 'EXDEV'],
     'rename': ['EINVAL+', 'EXDEV', 'EBUSY', 'EEXIST'], 'opendir': ['EACCES+', 'ENOENT'],
     'readdir': ['EIO+'], 'stat': ['EIO+', 'ENOENT', 'EACCES'], 'chmod': ['EPERM+'],
 }
 # The faults the program gets over: its output, exit code and files are then the clean run's.
-ABSORBED = {'EINTR', 'short', 'create:EEXIST', 'fsync:EINVAL', 'link:EPERM+', 'link:EMLINK'}
+ABSORBED = {'EINTR', 'short', 'create:EEXIST', 'name:EEXIST', 'tmpfile:EOPNOTSUPP', 'fsync:EINVAL', 'link:EPERM+',
+            'link:EMLINK'}
 HALTS = {b'  ERROR! File not found': 1, b'  ERROR! File is not': 2, b"  ERROR! Can't update": 3,
          b"  ERROR! Can't rename": 4}
 TEMPORARY = re.compile(r"(^|/)\.qv[0-9A-F]{5}$")
@@ -83,9 +85,10 @@ def check_order(log):
     problems, fds, unflushed, entries = [], {}, set(), {}
     for kind, result, args in calls(log):
         words = args.split(' ')
-        if kind in ('open', 'create') and int(result) >= 0:
-            fds[result] = words[0] + ('/' if int(words[1], 8) & os.O_DIRECTORY else '')
+        if kind in ('open', 'create', 'tmpfile') and int(result) >= 0:
+            fds[result] = '#' + result if kind == 'tmpfile' else words[0] + '/' * (int(words[1], 8) & os.O_DIRECTORY > 0)
         path = fds.get(words[0], '')
+        if kind == 'name' and fds.get(words[0].rsplit('/', 1)[-1]) in unflushed: unflushed.add(words[1])
         if kind == 'write': unflushed.add(path)
         elif kind == 'fsync' and path.endswith('/'): entries[os.path.normpath(path)] = []
         elif kind == 'fsync': unflushed.discard(path)

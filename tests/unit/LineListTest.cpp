@@ -4,18 +4,41 @@
 
 #include "support/Failures.h"
 
-// How lines are split is shown by the scenario table; here what only the
-// list itself shows: a line given with a break, and an index out of range.
-TEST(LineList, PutJoinAndIndexOutOfRange) {
+// How a text splits into lines: each row gives the count, then the lines
+// joined by "|".
+TEST(LineList, SplitLines) {
+  struct {
+    std::string Text;
+    const char* Want;
+  } Rows[] = {
+      {"", "0:"},
+      {"a\r\nb\r\n", "2:a|b"},
+      {"a\r\nb", "2:a|b"},
+      {"1\n2\r3\r\n4", "4:1|2|3|4"},
+      {"a\n\rb", "3:a||b"},
+      {"a\r\r\nb", "3:a||b"},
+      {"\r\n", "1:"},
+      {"\r\n\r\n", "2:|"},
+      {std::string("ab\0cd\r\nef", 9), "1:ab"},
+      {std::string("\0ab", 3), "0:"},
+      {"\xEF\xBB\xBF\t a \x1A\xFF", "1:\xEF\xBB\xBF\t a \x1A\xFF"},
+  };
+  for (const auto& Row : Rows) {
+    LineList List;
+    List.SplitLines(Row.Text);
+    std::string Got = std::to_string(List.Count()) + ":";
+    for (int I = 0; I < List.Count(); ++I) Got += (I > 0 ? "|" : "") + List.Get(I);
+    EXPECT_EQ(Row.Want, Got) << Row.Text;
+  }
+}
+
+TEST(LineList, JoinAndIndexOutOfRange) {
   LineList List;
-  List.SplitLines("ID;PWXL;N;E\nC;Y1;X1;K1\rE");
-  List.Put(0, "ID;P");
-  List.Put(0, "ID;PSCALC3");
-  EXPECT_EQ(3, List.Add("x\ny"));
-  EXPECT_EQ("ID;PSCALC3\r\nC;Y1;X1;K1\r\nE\r\nx\ny\r\n", List.JoinLines());
-  // The list now holds that text: the line given with a break is two.
-  EXPECT_EQ("y", List.Get(4));
-  EXPECT_THROW(List.Get(5), EStringListError);
+  EXPECT_EQ(0, List.Add("a"));
+  EXPECT_EQ(1, List.Add(""));
+  List.Put(1, "b");
+  EXPECT_EQ("a\r\nb\r\n", List.JoinLines());
+  EXPECT_THROW(List.Get(2), EStringListError);
   try {
     List.Put(-1, "");
     ADD_FAILURE() << "no failure raised";
