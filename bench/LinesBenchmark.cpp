@@ -28,12 +28,12 @@ void Rewrite(benchmark::State& State, size_t LineLength, std::string Break) {
   // The pieces as a read leaves them: each followed by a NUL.
   std::string Pieces;
   for (size_t At = 0; At < Bytes.size(); At += Piece) Pieces.append(Bytes, At, Piece).push_back('\0');
-  std::unique_ptr<char[]> Out(new char[2 * Piece + 2]);
+  std::unique_ptr<char[]> Out(new char[2 * Piece + 34]);
   for (auto _ : State) {
     TLineRewriter Lines;
     for (size_t At = 0; At < Pieces.size(); At += Piece + 1) {
       size_t Size = std::min(Piece, Pieces.size() - At - 1);
-      benchmark::DoNotOptimize(Lines.Take({Pieces.data() + At, Size}, Out.get()));
+      benchmark::DoNotOptimize(Lines.Take({Pieces.data() + At, Size}, Out.get()).size());
     }
     benchmark::DoNotOptimize(Lines.Finish(Out.get()));
   }

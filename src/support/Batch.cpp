@@ -24,13 +24,11 @@ void TBatch::Add(std::unique_ptr<TNewFile> File, std::vector<std::string> Lines)
   if (Files++ == 0) Started = std::chrono::steady_clock::now();
   Bytes += File->Size;
   MustCommit = !File->CanWait();
+  Held.insert({File->Read.Volume, File->Read.Index});
   Entries.push_back({"", std::move(File), std::move(Lines)});
 }
 
-bool TBatch::Holds(const Platform::TFileStamp& Read) const {
-  return std::any_of(Entries.begin() + Next, Entries.end(),
-                     [&](const TEntry& Entry) { return Entry.File && Entry.File->Read.SameFile(Read); });
-}
+bool TBatch::Holds(const Platform::TFileStamp& Read) const { return Held.count({Read.Volume, Read.Index}) > 0; }
 
 bool TBatch::Full() const {
   return MustCommit || Files >= GroupFiles || Bytes >= GroupBytes ||
@@ -98,6 +96,7 @@ bool TBatch::Commit(std::string& Refused) {
 
 void TBatch::GiveBack() {
   Entries.clear();
+  Held.clear();
   Next = Files = 0;
   Bytes = 0;
   MustCommit = Flushed = false;

@@ -20,6 +20,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,7 @@ class TBatch {
 
   void (*ShowLine)(const std::string&);
   std::vector<TEntry> Entries;
+  std::set<std::pair<uint64_t, uint64_t>> Held;  // the files waiting, by volume and index
   size_t Next = 0;  // the first entry not yet done
   size_t Files = 0;
   uint64_t Bytes = 0;

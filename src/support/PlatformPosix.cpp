@@ -351,17 +351,23 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
 bool CanRename(const std::string& Path) {
   // Files are not locked against renaming here; their folder and their
   // attributes decide. Root passes the permission and sticky tests, not the
-  // attributes.
+  // attributes. A folder's own answer serves its next files too: a batch is
+  // mostly one folder.
   constexpr uint64_t Fixed = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
-  std::string Folder = DirectoryOf(Path);
-  struct statx Entry, Parent;
-  if (statx(AT_FDCWD, Path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_UID, &Entry) != 0 ||
-      statx(AT_FDCWD, Folder.c_str(), 0, STATX_UID | STATX_MODE, &Parent) != 0 ||
-      ((Entry.stx_attributes | Parent.stx_attributes) & Fixed) != 0)
+  static const uid_t Me = geteuid();
+  static std::string Folder;
+  static struct statx Parent;
+  static bool FolderTakes = false;
+  if (Folder.empty() || Folder != DirectoryOf(Path)) {
+    Folder = DirectoryOf(Path);
+    FolderTakes = statx(AT_FDCWD, Folder.c_str(), 0, STATX_UID | STATX_MODE, &Parent) == 0 &&
+                  (Parent.stx_attributes & Fixed) == 0 && faccessat(AT_FDCWD, Folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  }
+  struct statx Entry;
+  if (!FolderTakes || statx(AT_FDCWD, Path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_UID, &Entry) != 0 ||
+      (Entry.stx_attributes & Fixed) != 0)
     return false;
-  uid_t Me = geteuid();
-  if ((Parent.stx_mode & S_ISVTX) && Me != 0 && Entry.stx_uid != Me && Parent.stx_uid != Me) return false;
-  return faccessat(AT_FDCWD, Folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+  return !(Parent.stx_mode & S_ISVTX) || Me == 0 || Entry.stx_uid == Me || Parent.stx_uid == Me;
 }
 
 bool SameName(const std::string& A, const std::string& B) { return A == B; }

@@ -29,33 +29,55 @@ bool AllNuls(const char* From, const char* To) {
   return true;
 }
 
+// True when From..To (followed by a NUL) holds no NUL and every break in it
+// is CR LF, an LF at its start being a lone one: one pass without a branch,
+// which the compiler turns into vector code.
+bool AllCrLf(const unsigned char* From, const unsigned char* To) {
+  unsigned char Lone = From[0] == '\n';
+  for (const unsigned char* At = From; At < To; ++At)
+    Lone |= (At[0] == 0) | ((At[0] == '\r') & (At[1] != '\n')) | ((At[1] == '\n') & (At[0] != '\r'));
+  return Lone == 0;
+}
+
 }  // namespace
 
 // Writes From..To, which holds no CR and no NUL, with every LF as CR LF;
-// returns the end of what it wrote. A library scan for LF alone is several
-// times as fast as one for three bytes on short lines.
+// returns the end of what it wrote. A library scan for LF alone is twice as
+// fast as one for all three bytes on short lines, and a short line copied
+// as 32 bytes (the rest is written over) a quarter faster again.
 char* TLineRewriter::TakeLfLines(const char* From, const char* To, char* Out) {
   while (const char* Lf = static_cast<const char*>(std::memchr(From, '\n', To - From))) {
-    Out = EndLine(std::copy(From, Lf, Out));
+    size_t Length = Lf - From;
+    std::memcpy(Out, From, Length <= 32 && To - From >= 32 ? 32 : Length);
+    Out = EndLine(Out + Length);
     From = Lf + 1;
   }
   LineOpen = From < To;
   return std::copy(From, To, Out);
 }
 
-char* TLineRewriter::Take(std::string_view Piece, char* Out) {
+std::string_view TLineRewriter::Take(std::string_view Piece, char* Out) {
   const char* From = Piece.data();
   const char* To = From + Piece.size();
+  char* Start = Out;
   // strcspn stops at a CR, an LF, or a NUL: one in the text ends it, the one
-  // after the piece ends the piece.
-  // Only LF breaks and no NUL: the common case, scanned for LF alone.
-  bool LfOnly = !std::memchr(From, '\r', To - From) && !std::memchr(From, '\0', To - From);
-  while (From < To && Part != TPart::AfterText) {
+  // after the piece ends the piece. Once past the first line, the rest of
+  // the piece is looked at once: the common cases go faster.
+  for (bool Looked = false; From < To && Part != TPart::AfterText;) {
     if (AfterCr) {
       AfterCr = false;
       if (*From == '\n' && ++From == To) break;
     }
-    if (LfOnly && Part == TPart::Lines) return TakeLfLines(From, To, Out);
+    if (Part == TPart::Lines && !Looked) {
+      Looked = true;
+      if (!std::memchr(From, '\r', To - From) && !std::memchr(From, '\0', To - From))
+        return {Start, static_cast<size_t>(TakeLfLines(From, To, Out) - Start)};
+      if (AllCrLf(reinterpret_cast<const unsigned char*>(From), reinterpret_cast<const unsigned char*>(To))) {
+        // Already in its rewritten form: it goes as it was read.
+        LineOpen = To[-1] != '\n';
+        return {From, static_cast<size_t>(To - From)};
+      }
+    }
     size_t Run = std::strcspn(From, "\r\n");
     if (Part == TPart::Lines) Out = std::copy(From, From + Run, Out);
     LineOpen = LineOpen || (Run > 0 && Part == TPart::Lines);
@@ -75,7 +97,7 @@ char* TLineRewriter::Take(std::string_view Piece, char* Out) {
     AfterCr = *From++ == '\r';
   }
   if (Part == TPart::AfterText) OnlyNuls = OnlyNuls && AllNuls(From, To);
-  return Out;
+  return {Start, static_cast<size_t>(Out - Start)};
 }
 
 char* TLineRewriter::Finish(char* Out) {
@@ -134,15 +156,23 @@ std::string_view TTextFile::FirstLineHead() {
 
 bool TTextFile::WriteRewritten(std::string_view FirstLine, Platform::TFileState* Out, uint64_t& Size) {
   TLineRewriter Lines;
-  std::unique_ptr<char[]> Buffer(new char[FirstLine.size() + 2 * Capacity + 4]);
+  std::unique_ptr<char[]> Buffer(new char[FirstLine.size() + 2 * Capacity + 36]);
   char* End = EndLine(std::copy(FirstLine.begin(), FirstLine.end(), Buffer.get()));
   Size = 0;
+  auto Write = [&](std::string_view Bytes) {
+    if (!Bytes.empty() && Platform::WriteAll(Out, Bytes.data(), Bytes.size()) != 0) Raise<EWriteError>();
+    Size += Bytes.size();
+  };
   for (bool More = PieceRead || ReadPiece(); More;) {
-    End = Lines.Take({Piece.get(), PieceSize}, End);
+    std::string_view Done = Lines.Take({Piece.get(), PieceSize}, End);
+    // A piece that goes as it was read is written from the read buffer,
+    // unless the new first line waits before it.
+    if (Done.data() == End) End += Done.size();
+    else if (End != Buffer.get()) End = std::copy(Done.begin(), Done.end(), End);
+    else Write(Done);
     More = ReadPiece();
     if (!More) End = Lines.Finish(End);
-    if (Platform::WriteAll(Out, Buffer.get(), End - Buffer.get()) != 0) Raise<EWriteError>();
-    Size += End - Buffer.get();
+    Write({Buffer.get(), static_cast<size_t>(End - Buffer.get())});
     End = Buffer.get();
   }
   return Lines.Whole();

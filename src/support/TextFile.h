@@ -16,10 +16,12 @@
 // it (and whether the last byte was a CR), or past its end.
 class TLineRewriter {
  public:
-  // Writes the rewritten form of Piece, the next bytes of the text, at Out,
-  // which has room for twice Piece's size; returns the end of what it wrote.
-  // The byte after Piece must be a NUL (not part of it).
-  char* Take(std::string_view Piece, char* Out);
+  // Rewrites Piece, the next bytes of the text, and returns what comes of
+  // it: written at Out, which has room for twice Piece's size and 32 bytes
+  // more, or the rest
+  // of Piece itself where its breaks are all CR LF already. The byte after
+  // Piece must be a NUL (not part of it).
+  std::string_view Take(std::string_view Piece, char* Out);
   // After the last piece: ends a last line that has no break of its own
   // (two bytes more at most).
   char* Finish(char* Out);
