@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
-# Runs the scenario table (scenarios.txt, whose head tells its form) against
-# the built program and compares all it leaves: standard output to the byte, the
-# exit code, nothing on standard error, every file.
+# Runs the scenario table (the files of scenarios/, whose common.txt tells their
+# form) against the built program and compares all it leaves: standard output to
+# the byte, the exit code, nothing on standard error, every file.
 #
 #   run.py [--wrap CMD] PROGRAM   every row; CMD (wine64, valgrind ...) runs the program
 #   run.py --interop PROGRAM      each example and file of $QUORVADEL_CORPUS rewritten,
@@ -15,7 +15,7 @@
 # read-only attribute, and its texts are in code page 1252.
 import argparse, ctypes, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None, appendonly=None,
@@ -42,7 +42,8 @@ def parse_files(words):
 def read_table():
     own, other = ('windows:', 'posix:') if WINDOWS else ('posix:', 'windows:')
     lines, rows, lets = [], [], {}
-    for line in open(os.path.join(HERE, 'scenarios.txt'), encoding='latin-1'):
+    names = sorted(os.listdir(TABLE), key=lambda name: (name != 'common.txt', name))
+    for line in (line for name in names for line in open(os.path.join(TABLE, name), encoding='latin-1')):
         if line[:1].isspace() and line.strip() and lines: lines[-1] += line.rstrip('\n')
         elif line.strip() and not line.startswith(('#', other)): lines.append(line.rstrip('\n').replace(own, '', 1))
     for line in lines:
