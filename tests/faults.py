@@ -3,7 +3,7 @@
 # platform gives for that kind of call, and once killed at every call. One rule
 # judges every run, and the clean run's calls must come in an order that a power
 # cut cannot make unsafe.
-import errno, os, re, tempfile
+import errno, os, re
 
 # The errors each kind of call really meets; "+" fails every later call of
 # the kind too, "short" moves half the bytes.
@@ -102,9 +102,9 @@ def check_order(log):
     return problems + ['a rename never flushed in ' + f for f, done in entries.items() if 'rename' in done]
 
 
-def attempt(run, row, fault, log):
+def attempt(run, row, fault):
     # Runs the row with the shim acting as fault says; returns (folder, result, files, the shim's log).
-    os.path.exists(log) and os.remove(log)
+    log = os.path.join(row['scratch'], (fault or 'clean') + '.log')
     number, action = fault.partition(':')[::2]
     action = str(getattr(errno, action.rstrip('+'))) + '+' * action.endswith('+') if action[:1] == 'E' else action
     env = {'QUORVADEL_FAULT_LOG': log, 'QUORVADEL_FAULT': number + ':' + action}
@@ -114,9 +114,8 @@ def attempt(run, row, fault, log):
 
 def sweep(row, run):
     # Every fault at every call, and every kill; returns the problems.
-    log = tempfile.mktemp(prefix='quorvadel-log-')
     sanitized = 'QUORVADEL_SANITIZED' in os.environ
-    folder, clean, clean_files, clean_log = attempt(run, row, '', log)
+    folder, clean, clean_files, clean_log = attempt(run, row, '')
     if not clean_log.startswith('loaded\n'): return ['the fault shim did not load']
     problems = judge(run, row, folder, clean[1], clean, clean_files, False, False) + check_order(clean_log)
     made = calls(clean_log)
@@ -129,7 +128,7 @@ def sweep(row, run):
                   for act in ('save', 'append')]
     for n, kind, action in faults:
         fault = '%d:%s' % (n, action)
-        folder, result, files, fault_log = attempt(run, row, fault, log)
+        folder, result, files, fault_log = attempt(run, row, fault)
         struck = re.search(r'^! \d+ ', fault_log, re.M)
         if not struck: problems.append('%s: the calls changed, the fault never struck' % fault)
         killed = 'kill' in fault
@@ -141,7 +140,6 @@ def sweep(row, run):
             found.append('a fault got over, yet the outcome differs from the clean run')
         problems += ['%s: %s' % (fault, problem) for problem in found]
         if len(problems) > 20: break
-    os.path.exists(log) and os.remove(log)
     print('%s: %d calls, %d runs' % (row['name'], len(made), len(faults) + 1))
     return problems
 

@@ -4,6 +4,8 @@
 # the byte, the exit code, nothing on standard error, every file.
 #
 #   run.py [--wrap CMD] PROGRAM   every row; CMD (wine64, valgrind ...) runs the program
+#   run.py -k NAME --keep ...     only the rows whose name holds NAME, in any mode; with
+#                                 --keep each row's folder stays and its place is printed
 #   run.py --interop PROGRAM      each example and file of $QUORVADEL_CORPUS rewritten,
 #                                 checked by its bytes and a spreadsheet reader (tests/interop.py)
 #   run.py --shim LIB [--faults] PROGRAM
@@ -13,7 +15,7 @@
 #
 # A Windows program (its name ends in .exe) keeps permission bits only as the
 # read-only attribute, and its texts are in code page 1252.
-import argparse, ctypes, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
+import argparse, ctypes, itertools, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
@@ -21,7 +23,7 @@ ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None, appendonly=None,
            disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None,
            writer=None)
-PROGRAM, WRAP, WINDOWS, HELPER, SHIM = '', [], False, [], None
+PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP = '', [], False, [], None, False
 
 
 def parse_files(words):
@@ -169,17 +171,17 @@ def run(row, output, folder, env):
         except OSError:  # a pipe holds no more, a terminal is gone (EIO)
             os.close(reader)
     elif output == 'file': printed = open(folder + '.out', 'rb').read()
-    for left in (folder + '.out', folder + '.err'): os.path.exists(left) and os.remove(left)
     return code, printed, errors
 
 
 def scenario(row, output, env={}):
-    # Runs a row in a fresh folder; returns (folder, result, the files left).
-    folder = tempfile.mkdtemp(prefix='quorvadel-')
+    # Runs a row in a fresh folder of the row's scratch folder; returns (folder, result, the files left).
+    folder = tempfile.mkdtemp(prefix=output + '-', dir=row['scratch'])
     locked = [(os.path.join(folder, path), 'i') for path in row['locked'] or []]
     locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
     try:
         if row['disk']: mount_tmpfs(folder, row['disk'])
+        if row['memory'] and (WRAP or 'QUORVADEL_SANITIZED' in os.environ): raise OSError('only a plain program has a memory limit')
         if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
         if row['user']: os.chmod(folder, 0o777)
         lay_out(row, folder)
@@ -188,8 +190,8 @@ def scenario(row, output, env={}):
         for path, how in locked: lock(path, False, how)
         return folder, result, snapshot(folder)
     finally:
+        if row['disk'] and KEEP: shutil.copytree(folder, folder + '-disk')  # the tmpfs goes with the runner
         if row['disk']: ctypes.CDLL(None).umount2(folder.encode(), 2)
-        shutil.rmtree(folder, ignore_errors=True)
 
 
 def check(row):
@@ -209,9 +211,9 @@ def check(row):
 
 
 def difference(want, got):
-    at = next((i for i, (a, b) in enumerate(zip(want, got)) if a != b), min(len(want), len(got)))
-    start = max(0, at - 40)
-    return ' differs at byte %d:\n    expected %r\n    got      %r' % (at, want[start:at + 60], got[start:at + 60])
+    # The first line that differs (b'' past the end), numbered from 1.
+    lines = itertools.zip_longest(want.splitlines(True), got.splitlines(True), fillvalue=b'')
+    return ', line %d:\n    expected %r\n    got      %r' % next((n, *pair) for n, pair in enumerate(lines, 1) if pair[0] != pair[1])
 
 
 def show(found):
@@ -235,37 +237,38 @@ def mount_tmpfs(folder, size):
 
 
 def main():
-    global PROGRAM, WRAP, WINDOWS, HELPER, SHIM
+    global PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP
     parser = argparse.ArgumentParser()
     parser.add_argument('--wrap', default='', help='command that runs the program')
     parser.add_argument('--shim', help='the fault shim')
     parser.add_argument('--faults', action='store_true', help='run the fault sweep and the kills')
     parser.add_argument('--interop', action='store_true', help='compare what ssconvert reads')
+    parser.add_argument('-k', default='', metavar='NAME', help='run only the rows whose name holds NAME')
+    parser.add_argument('--keep', action='store_true', help="keep each row's scratch folder and say where")
     parser.add_argument('program')
     args = parser.parse_args()
-    PROGRAM, WRAP, WINDOWS = os.path.abspath(args.program), args.wrap.split(), args.program.endswith('.exe')
+    PROGRAM, WRAP, WINDOWS, KEEP = os.path.abspath(args.program), args.wrap.split(), args.program.endswith('.exe'), args.keep
     SHIM = args.shim and os.path.abspath(args.shim)
     HELPER = WRAP + [os.environ.get('QUORVADEL_TEST_HELPER', 'TestHelper.exe')]
     rows, judge = read_table(), check
     reader = shutil.which('ssconvert')
     if args.interop:
         import interop
-        rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row['source'], reader)
+        rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row, reader)
     if args.faults:
         import faults
         rows, judge = [row for row in rows if row['faults'] or row['writer']], lambda row: faults.sweep(row, sys.modules[__name__])
-    failed = skipped = 0
+    rows, failed, skipped = [row for row in rows if args.k in row['name']], 0, 0
     for row in rows:
+        row['scratch'] = tempfile.mkdtemp(prefix='quorvadel-')
         try:
-            if row.get('memory') and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
-                raise OSError('only a plain program runs under a memory limit')
             problems = judge(row)
         except OSError as reason:
-            skipped += 1
+            problems, skipped = [], skipped + 1
             print('%s: skipped, %s' % (row['name'], reason))
-            continue
         failed += bool(problems)
         if problems: print('FAILED %s\n  %s' % (row['name'], '\n  '.join(problems)))
+        print('%s: kept in %s' % (row['name'], row['scratch'])) if KEEP else shutil.rmtree(row['scratch'], ignore_errors=True)
     print('%d rows, %d failed, %d skipped' % (len(rows), failed, skipped))
     if args.interop and not reader: print('the reader was skipped: ssconvert (Debian package gnumeric) is missing')
     return 1 if failed or not rows else 77 if args.interop and not reader else 0
