@@ -36,10 +36,11 @@ def blocks(printed):
     return shown
 
 
-def judge(run, row, folder, clean, result, files, killed, output_failed, vanished=False):
+def judge(run, row, clean, result, files, killed, output_failed, vanished=False):
     # The promise for every file, and the truth of what the run said. A file
     # that the platform said was gone (vanished) may be left out of a clean end.
-    problems, before, after = [], run.entries(row['file'], folder), run.expected(row, folder)
+    problems, before = [], run.entries(row['file'])
+    after = {**before, **run.entries(row['after'])}
     for path, found in files.items():
         if TEMPORARY.search(path): killed or problems.append('temporary file left: ' + path)
         elif found not in (before.get(path), after.get(path)): problems.append('neither old nor new: ' + path)
@@ -69,8 +70,7 @@ def judge(run, row, folder, clean, result, files, killed, output_failed, vanishe
     elif any(line.startswith(b'ERROR! SYLK file list') for line in lines): want = 5
     else:
         want = 0
-        if set(shown) != set(blocks(clean)) and not vanished:
-            problems.append('a clean end, but not every file was processed')
+        if set(shown) != set(blocks(clean)) and not vanished: problems.append('a clean end, but not every file was processed')
         problems += ['a clean end, but no result for ' + path for path, said in shown.items()
                      if not any(line.startswith((b'  successfully', b'  ERROR!')) for line in said)]
     return problems + ([] if code == want else ['exit code %s, expected %d' % (code, want)])
@@ -103,38 +103,37 @@ def check_order(log):
 
 
 def attempt(run, row, fault):
-    # Runs the row with the shim acting as fault says; returns (folder, result, files, the shim's log).
+    # Runs the row with the shim acting as fault says; returns (result, files, the shim's log).
     log = os.path.join(row['scratch'], (fault or 'clean') + '.log')
     number, action = fault.partition(':')[::2]
     action = str(getattr(errno, action.rstrip('+'))) + '+' * action.endswith('+') if action[:1] == 'E' else action
     env = {'QUORVADEL_FAULT_LOG': log, 'QUORVADEL_FAULT': number + ':' + action}
-    folder, result, files = run.scenario(row, 'file', env)
-    return folder, result, files, open(log).read() if os.path.exists(log) else ''
+    return (*run.scenario(row, 'file', env), open(log).read() if os.path.exists(log) else '')
 
 
 def sweep(row, run):
     # Every fault at every call, and every kill; returns the problems.
     sanitized = 'QUORVADEL_SANITIZED' in os.environ
-    folder, clean, clean_files, clean_log = attempt(run, row, '')
+    clean, clean_files, clean_log = attempt(run, row, '')
     if not clean_log.startswith('loaded\n'): return ['the fault shim did not load']
-    problems = judge(run, row, folder, clean[1], clean, clean_files, False, False) + check_order(clean_log)
+    problems = judge(run, row, clean[1], clean, clean_files, False, False) + check_order(clean_log)
     made = calls(clean_log)
-    faults = [(n, kind, error) for n, (kind, _, _) in enumerate(made, 1) for error in ERRORS.get(kind, [])[:1 if sanitized else None]]
-    if not sanitized:  # a sanitizer cannot watch a kill
-        faults += [(n, kind, 'kill') for n, (kind, _, _) in enumerate(made, 1)]
-        faults += [(n, kind, 'killafter') for n, (kind, _, _) in enumerate(made, 1) if kind == 'write']
-    if row['writer']:  # another program saves the file, or appends to it, at every call
-        faults = [(n, kind, '%s=%s' % (act, row['writer'][0])) for n, (kind, _, _) in enumerate(made, 1)
-                  for act in ('save', 'append')]
+
+    def actions(kind):
+        # Each error of the call's kind, and a kill before it and after a write; under a sanitizer,
+        # which cannot watch a kill, the first error alone. A second writer saves the file, or appends to it.
+        if row['writer']: return ['save=' + row['writer'][0], 'append=' + row['writer'][0]]
+        return ERRORS.get(kind, [])[:1] + ([] if sanitized else ERRORS.get(kind, [])[1:] + ['kill'] + ['killafter'] * (kind == 'write'))
+    faults = [(n, kind, action) for n, (kind, _, _) in enumerate(made, 1) for action in actions(kind)]
     for n, kind, action in faults:
         fault = '%d:%s' % (n, action)
-        folder, result, files, fault_log = attempt(run, row, fault)
+        result, files, fault_log = attempt(run, row, fault)
         struck = re.search(r'^! \d+ ', fault_log, re.M)
         if not struck: problems.append('%s: the calls changed, the fault never struck' % fault)
         killed = 'kill' in fault
         output_failed = 'EINTR' not in fault and bool(re.search(r'^(stdout|stat) -1 1$', fault_log, re.M))
-        if row['writer']: found = judge_writer(run, row, folder, result, files)
-        else: found = judge(run, row, folder, clean[1], result, files, killed, output_failed, 'ENOENT' in fault)
+        if row['writer']: found = judge_writer(run, row, result, files)
+        else: found = judge(run, row, clean[1], result, files, killed, output_failed, 'ENOENT' in fault)
         if killed and struck and result[0] != -9: found.append('not killed: %s' % (result[0],))
         if (action in ABSORBED or kind + ':' + action in ABSORBED) and (result, files) != (clean, clean_files):
             found.append('a fault got over, yet the outcome differs from the clean run')
@@ -144,13 +143,13 @@ def sweep(row, run):
     return problems
 
 
-def judge_writer(run, row, folder, result, files):
+def judge_writer(run, row, result, files):
     # Another program's record is under the name at the end, as it wrote it
     # or converted (when it saved before the read); the output says updated
     # exactly where the name holds a converted file; a backup holds what was read.
     name, record = row['writer'][0], b'W;saved\n'
     code, printed, errors = result
-    old, final = run.entries(row['file'], folder)[name][2], (files.get(name) or ('', 0, b''))[2]
+    old, final = run.entries(row['file'])[name][2], (files.get(name) or ('', 0, b''))[2]
     lines = blocks(printed).get(name, [])
     problems = ['standard error: %r' % errors[:200]] if errors else []
     problems += ['temporary file left: ' + path for path in files if TEMPORARY.search(path)]

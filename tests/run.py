@@ -21,8 +21,7 @@ TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None, appendonly=None,
-           disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None,
-           writer=None)
+           disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP = '', [], False, [], None, False
 
 
@@ -68,9 +67,9 @@ def read_table():
     return [row for row in rows if row['only'] in (None, own[:-1])]
 
 
-def text(data, folder):
-    # The table's placeholders filled in for this run and platform.
-    data = data.replace(b'{dir}', folder.encode()).replace(b'{module}', os.path.basename(PROGRAM).encode())
+def text(data):
+    # The table's placeholders filled in for this program and platform.
+    data = data.replace(b'{module}', os.path.basename(PROGRAM).encode())
     return data.replace(b'{\xc3\xa0}', b'\xe0' if WINDOWS else b'\xc3\xa0').replace(b'{\xc3\xa9}', b'\xe9' if WINDOWS else b'\xc3\xa9')
 
 
@@ -78,15 +77,10 @@ def entry(kind, mode, content):
     return kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content
 
 
-def entries(files, folder):
+def entries(files):
     named = {f['path']: f for f in files}  # a file with "same" is another name of that one
-    return {f['path']: entry(g['kind'], g['mode'], text(g['content'], folder).ljust(g.get('size', 0), b'\0'))
+    return {f['path']: entry(g['kind'], g['mode'], text(g['content']).ljust(g.get('size', 0), b'\0'))
             for f in files if f['kind'] != 'dir' for g in [named.get(f.get('same'), f)]}
-
-
-def expected(row, folder):
-    # The files before, with those the row says are new or changed.
-    return {**entries(row['file'], folder), **entries(row['after'], folder)}
 
 
 def lay_out(row, folder):
@@ -97,9 +91,8 @@ def lay_out(row, folder):
         elif f['kind'] == 'link': os.symlink(f['content'], path)
         elif f['kind'] == 'dir': os.makedirs(path, exist_ok=True)
         elif f['kind'] == 'fifo': os.mkfifo(path)
-        else:
-            with open(path, 'wb') as out: out.write(text(f['content'], folder))
-            os.truncate(path, max(f.get('size', 0), len(text(f['content'], folder))))
+        else:  # the content, then NULs up to its size, as a hole
+            with open(path, 'wb') as out: out.truncate(max(f.get('size', 0), out.write(text(f['content']))))
         if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'])
         if 'time' in f: os.utime(path, (f['time'], f['time']))
         if 'attrib' in f: subprocess.run(WRAP + ['attrib'] + ['+' + bit for bit in f['attrib']] + [f['path']], cwd=folder,
@@ -108,31 +101,29 @@ def lay_out(row, folder):
 
 def snapshot(folder):
     files = {}
-    for top, dirs, names in os.walk(folder):
-        for path in (os.path.join(top, name) for name in dirs + names):
-            mode, rel = os.lstat(path).st_mode, os.path.relpath(path, folder)
-            if stat.S_ISLNK(mode): files[rel] = entry('link', 0, os.readlink(path).encode())
-            elif stat.S_ISFIFO(mode): files[rel] = entry('fifo', mode & 0o7777, b'')
-            elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, open(path, 'rb').read())
+    for path in (os.path.join(top, name) for top, dirs, names in os.walk(folder) for name in dirs + names):
+        mode, rel = os.lstat(path).st_mode, os.path.relpath(path, folder)
+        if stat.S_ISLNK(mode): files[rel] = entry('link', 0, os.readlink(path).encode())
+        elif stat.S_ISFIFO(mode): files[rel] = entry('fifo', mode & 0o7777, b'')
+        elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, open(path, 'rb').read())
     return files
 
 
 def run(row, output, folder, env):
     # Runs the program in folder; returns (exit code, or minus the signal, stdout, stderr).
-    command, env = WRAP + [PROGRAM] + [text(arg, folder) for arg in row['run']], dict(os.environ, **env)
+    command, env = WRAP + [PROGRAM] + [text(arg) for arg in row['run']], dict(os.environ, **env)
     if row['raw']:
         command = HELPER + ['launch', 'Z:' + PROGRAM.replace('/', '\\')]
         env['QUORVADEL_RAW_COMMAND_LINE'] = row['raw'].decode('latin-1')
-    if row['inject']:
-        if not SHIM or WRAP: raise OSError('the change is injected by the fault shim into a plain program')
-        env['QUORVADEL_FAULT'] = row['inject']
+    if row['inject'] and (not SHIM or WRAP): raise OSError('the change is injected by the fault shim into a plain program')
+    if row['inject']: env['QUORVADEL_FAULT'] = row['inject']
     if 'QUORVADEL_FAULT' in env:  # the shim comes before a sanitizer's runtime, which must not mind
         env.update(LD_PRELOAD=SHIM, ASAN_OPTIONS=env.get('ASAN_OPTIONS', '') + ':verify_asan_link_order=0')
     user = row['user'] and pwd.getpwnam(row['user'])
     if row['feed']:  # a writer that opens the FIFO that much later (or earlier) than the program
         fifo, delay, data = os.path.join(folder, row['feed'][0]), float(row['feed'][1]), row['feed'][2]
-        threading.Thread(target=lambda: time.sleep(max(delay, 0)) or open(fifo, 'wb').write(data.encode('latin-1')),
-                         daemon=True).start()
+        write = lambda: time.sleep(max(delay, 0)) or open(fifo, 'wb').write(data.encode('latin-1'))
+        threading.Thread(target=write, daemon=True).start()
         time.sleep(max(-delay, 0))
     reader, out = None, os.open({'full': '/dev/full'}.get(output, folder + '.out'), os.O_RDWR | os.O_CREAT)
     if output == 'terminal': reader, out = pty.openpty()
@@ -149,19 +140,13 @@ def run(row, output, folder, env):
     holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + row['hold'], cwd=folder, stdin=subprocess.PIPE,
                                               stdout=subprocess.PIPE)
     if holder and not holder.stdout.readline().startswith(b'ready'): raise RuntimeError('the file could not be held')
-    with open(folder + '.err', 'w+b') as err:
-        child = subprocess.Popen(command, cwd=folder, env=env, stdin=subprocess.PIPE, stdout=out, stderr=err,
-                                 preexec_fn=prepare)
-        os.close(out)
-        try:
-            child.communicate(row['stdin'], timeout=20)
-            code = child.returncode
-        except subprocess.TimeoutExpired:
-            child.kill()
-            child.wait()
-            code = 'no end within 20 s'
-        err.seek(0)
-        errors = err.read()
+    try:
+        code = subprocess.run(command, cwd=folder, env=env, input=row['stdin'], stdout=out, stderr=open(folder + '.err', 'wb'),
+                              preexec_fn=prepare, timeout=20).returncode
+    except subprocess.TimeoutExpired:
+        code = 'no end within 20 s'
+    os.close(out)
+    errors = open(folder + '.err', 'rb').read()
     holder and holder.communicate()
     printed = b''
     if reader is not None:
@@ -175,7 +160,7 @@ def run(row, output, folder, env):
 
 
 def scenario(row, output, env={}):
-    # Runs a row in a fresh folder of the row's scratch folder; returns (folder, result, the files left).
+    # Runs a row in a fresh folder of the row's scratch folder; returns (result, the files left).
     folder = tempfile.mkdtemp(prefix=output + '-', dir=row['scratch'])
     locked = [(os.path.join(folder, path), 'i') for path in row['locked'] or []]
     locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
@@ -188,7 +173,7 @@ def scenario(row, output, env={}):
         if not all([lock(path, True, how) for path, how in locked]): raise OSError('cannot lock a file or folder here')
         result = run(row, output, folder, env)
         for path, how in locked: lock(path, False, how)
-        return folder, result, snapshot(folder)
+        return result, snapshot(folder)
     finally:
         if row['disk'] and KEEP: shutil.copytree(folder, folder + '-disk')  # the tmpfs goes with the runner
         if row['disk']: ctypes.CDLL(None).umount2(folder.encode(), 2)
@@ -198,13 +183,13 @@ def check(row):
     problems = []
     for output in row['outputs']:
         if WINDOWS and output == 'terminal': continue  # wine draws a console there
-        folder, (code, printed, errors), files = scenario(row, output)
+        (code, printed, errors), files = scenario(row, output)
         where = '' if output == 'file' else ' (standard output: %s)' % output
         if code != row['exit']: problems.append('exit code %s, expected %d%s' % (code, row['exit'], where))
         got = re.sub(rb'(\xc3\xa0|\xe0|at) [0-9A-F]{8}', rb'\1 ADDR', printed)
-        if got != text(row['stdout'], folder): problems.append('standard output%s%s' % (where, difference(text(row['stdout'], folder), got)))
+        if got != text(row['stdout']): problems.append('standard output%s%s' % (where, difference(text(row['stdout']), got)))
         if errors: problems.append('standard error: %r' % errors[:300])
-        wanted = expected(row, folder)
+        wanted = {**entries(row['file']), **entries(row['after'])}  # the files before, and those new or changed
         problems += ['file %s%s: %s, expected %s' % (path, where, show(files.get(path)), show(wanted.get(path)))
                      for path in sorted(set(files) | set(wanted)) if files.get(path) != wanted.get(path)]
     return problems
@@ -248,10 +233,8 @@ def main():
     parser.add_argument('program')
     args = parser.parse_args()
     PROGRAM, WRAP, WINDOWS, KEEP = os.path.abspath(args.program), args.wrap.split(), args.program.endswith('.exe'), args.keep
-    SHIM = args.shim and os.path.abspath(args.shim)
-    HELPER = WRAP + [os.environ.get('QUORVADEL_TEST_HELPER', 'TestHelper.exe')]
-    rows, judge = read_table(), check
-    reader = shutil.which('ssconvert')
+    SHIM, HELPER = args.shim and os.path.abspath(args.shim), WRAP + [os.environ.get('QUORVADEL_TEST_HELPER', 'TestHelper.exe')]
+    rows, judge, reader = read_table(), check, shutil.which('ssconvert')
     if args.interop:
         import interop
         rows, judge = interop.rows(), lambda row: interop.check(sys.modules[__name__], row, reader)
