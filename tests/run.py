@@ -247,11 +247,12 @@ def main():
         try:
             problems = judge(row)
         except OSError as reason:
-            problems, skipped = [], skipped + 1
+            problems, skipped = None, skipped + 1
             print('%s: skipped, %s' % (row['name'], reason))
         failed += bool(problems)
         if problems: print('FAILED %s\n  %s' % (row['name'], '\n  '.join(problems)))
-        print('%s: kept in %s' % (row['name'], row['scratch'])) if KEEP else shutil.rmtree(row['scratch'], ignore_errors=True)
+        if KEEP and problems is not None: print('%s: kept in %s' % (row['name'], row['scratch']))
+        else: shutil.rmtree(row['scratch'], ignore_errors=True)
     print('%d rows, %d failed, %d skipped' % (len(rows), failed, skipped))
     if args.interop and not reader: print('the reader was skipped: ssconvert (Debian package gnumeric) is missing')
     return 1 if failed or not rows else 77 if args.interop and not reader else 0
