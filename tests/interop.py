@@ -40,11 +40,12 @@ def first_difference(before, after):
 def check(run, row, reader):
     name, old, folder = os.path.basename(row['source']), open(row['source'], 'rb').read(), tempfile.mkdtemp(dir=row['scratch'])
     shutil.copyfile(row['source'], os.path.join(folder, name))
-    code, printed, errors = run.run(dict(run.ROW, run=[name.encode()]), 'file', folder, {})
+    code, printed, errors = run.run(dict(run.ROW, run=[[name.encode()]]), 'file', folder, {})
     if not old.startswith(b'ID;'):
         return [] if run.snapshot(folder) == {name: run.entry('file', 0o644, old)} else ['not SYLK, yet changed']
     if code != 0 or errors: return ['exit code %s, %r' % (code, errors)]
-    lines = re.split(rb'\r\n|\r|\n', old.split(b'\0')[0].rstrip(b'\r\n'))[1:]
+    # Every break ends a line; one at the very end adds no empty line after it.
+    lines = re.findall(rb'([^\r\n]*)(?:\r\n|\r|\n|$)', old.split(b'\0')[0])[1:-1]
     if open(os.path.join(folder, name), 'rb').read() != b''.join(line + b'\r\n' for line in [b'ID;PSCALC3'] + lines):
         return ['not the bytes of an independent split of its lines']
     difference = reader and first_difference(read_back(os.path.join(folder, name.rsplit('.', 1)[0] + '.bak')),

@@ -15,14 +15,14 @@
 #
 # A Windows program (its name ends in .exe) keeps permission bits only as the
 # read-only attribute, and its texts are in code page 1252.
-import argparse, ctypes, itertools, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
+import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None, appendonly=None,
            disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
-PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP = '', [], False, [], None, False
+PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
 
 
 def parse_files(words):
@@ -58,7 +58,7 @@ def read_table():
         bare = [text.decode('latin-1') for text, _ in words[1:]]
         if key == 'let': lets[bare[0]] = value
         elif key in ('file', 'after'): rows[-1][key] = rows[-1][key] + parse_files(words[1:])
-        elif key == 'run': rows[-1][key] = [text for text, _ in words[1:]]
+        elif key == 'run': rows[-1][key] = rows[-1][key] + [[text for text, _ in words[1:]]]
         elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory'): rows[-1][key] = int(bare[0])
         elif key in ('disk', 'only', 'user', 'inject'): rows[-1][key] = bare[0]
@@ -68,7 +68,10 @@ def read_table():
 
 
 def text(data):
-    # The table's placeholders filled in for this program and platform.
+    # The table's placeholders filled in for this program, platform and folder ({dir}, as the program
+    # sees it); {deepN} is a folder name that makes that folder's path N bytes long.
+    where = ('Z:' + FOLDER.replace('/', '\\') if WINDOWS else FOLDER).encode()
+    data = re.sub(rb'{deep(\d+)}', lambda m: b'd' * (int(m[1]) - len(where) - 1), data.replace(b'{dir}', where))
     data = data.replace(b'{module}', os.path.basename(PROGRAM).encode())
     return data.replace(b'{\xc3\xa0}', b'\xe0' if WINDOWS else b'\xc3\xa0').replace(b'{\xc3\xa9}', b'\xe9' if WINDOWS else b'\xc3\xa9')
 
@@ -77,15 +80,35 @@ def entry(kind, mode, content):
     return kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content
 
 
+def filled(name):
+    return text(name.encode('latin-1')).decode('latin-1')
+
+
+def content(f):
+    # A file's bytes in pieces: its value, then NULs up to its size.
+    data = text(f['content'])
+    yield data
+    for n in range(len(data), f.get('size', 0), 1 << 24): yield b'\0' * min(f['size'] - n, 1 << 24)
+
+
+def digest(pieces):
+    # What stands for a file's bytes: themselves, or past 64 MB their hash (such files are never held whole).
+    hashed, data = hashlib.sha256(), b''
+    for piece in pieces:
+        hashed.update(piece)
+        data = data + piece if len(data) <= 1 << 26 else data
+    return data if len(data) <= 1 << 26 else b'sha256:' + hashed.digest()
+
+
 def entries(files):
     named = {f['path']: f for f in files}  # a file with "same" is another name of that one
-    return {f['path']: entry(g['kind'], g['mode'], text(g['content']).ljust(g.get('size', 0), b'\0'))
+    return {filled(f['path']): entry(g['kind'], g['mode'], digest(content(g)))
             for f in files if f['kind'] != 'dir' for g in [named.get(f.get('same'), f)]}
 
 
 def lay_out(row, folder):
     for f in row['file']:
-        path = os.path.join(folder, f['path'])
+        path = os.path.join(folder, filled(f['path']))
         os.makedirs(os.path.dirname(path), exist_ok=True)
         if 'same' in f: os.link(os.path.join(folder, f['same']), path)
         elif f['kind'] == 'link': os.symlink(f['content'], path)
@@ -105,15 +128,16 @@ def snapshot(folder):
         mode, rel = os.lstat(path).st_mode, os.path.relpath(path, folder)
         if stat.S_ISLNK(mode): files[rel] = entry('link', 0, os.readlink(path).encode())
         elif stat.S_ISFIFO(mode): files[rel] = entry('fifo', mode & 0o7777, b'')
-        elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, open(path, 'rb').read())
+        elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, digest(iter(lambda f=open(path, 'rb'): f.read(1 << 24), b'')))
     return files
 
 
 def run(row, output, folder, env):
     # Runs the program in folder; returns (exit code, or minus the signal, stdout, stderr).
-    command, env = WRAP + [PROGRAM] + [text(arg) for arg in row['run']], dict(os.environ, **env)
+    # Each run line runs the program once more, in turn, its output after the last one's.
+    commands, env = [WRAP + [PROGRAM] + [text(arg) for arg in args] for args in row['run']], dict(os.environ, **env)
     if row['raw']:
-        command = HELPER + ['launch', 'Z:' + PROGRAM.replace('/', '\\')]
+        commands = [HELPER + ['launch', 'Z:' + PROGRAM.replace('/', '\\')]]
         env['QUORVADEL_RAW_COMMAND_LINE'] = row['raw'].decode('latin-1')
     if row['inject'] and (not SHIM or WRAP): raise OSError('the change is injected by the fault shim into a plain program')
     if row['inject']: env['QUORVADEL_FAULT'] = row['inject']
@@ -140,11 +164,14 @@ def run(row, output, folder, env):
     holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + row['hold'], cwd=folder, stdin=subprocess.PIPE,
                                               stdout=subprocess.PIPE)
     if holder and not holder.stdout.readline().startswith(b'ready'): raise RuntimeError('the file could not be held')
-    try:
-        code = subprocess.run(command, cwd=folder, env=env, input=row['stdin'], stdout=out, stderr=open(folder + '.err', 'wb'),
-                              preexec_fn=prepare, timeout=20).returncode
-    except subprocess.TimeoutExpired:
-        code = 'no end within 20 s'
+    codes, errors = [], open(folder + '.err', 'wb')
+    for command in commands:
+        try:
+            codes.append(subprocess.run(command, cwd=folder, env=env, input=row['stdin'], stdout=out, stderr=errors,
+                                        preexec_fn=prepare, timeout=20).returncode)
+        except subprocess.TimeoutExpired:
+            codes.append('no end within 20 s')
+    code = codes[0] if len(set(codes)) == 1 else codes
     os.close(out)
     errors = open(folder + '.err', 'rb').read()
     holder and holder.communicate()
@@ -161,7 +188,8 @@ def run(row, output, folder, env):
 
 def scenario(row, output, env={}):
     # Runs a row in a fresh folder of the row's scratch folder; returns (result, the files left).
-    folder = tempfile.mkdtemp(prefix=output + '-', dir=row['scratch'])
+    global FOLDER
+    folder = FOLDER = tempfile.mkdtemp(prefix=output + '-', dir=row['scratch'])
     locked = [(os.path.join(folder, path), 'i') for path in row['locked'] or []]
     locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
     try:
