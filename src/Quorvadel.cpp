@@ -130,22 +130,24 @@ bool IsRegularFile(const std::string& Path, bool& Exists) {
   return Code == 0 && (Attributes & (Platform::AttrDirectory | Platform::AttrSystem)) == 0;
 }
 
-// Appends the files that Spec names to List, in Spec's folder. Where the
-// shell has expanded the patterns already, a name is taken as typed: the
-// regular file it names (as given, else trimmed) and nothing else, or,
-// without wildcards, a name under which nothing exists (it is not found
-// later). Anything else is a pattern.
+// The name Spec stands for where the shell has expanded the patterns
+// already: the regular file it names, as given, else trimmed; or, without
+// wildcards, a name under which nothing exists (it is not found later).
+// Empty where Spec is a pattern.
+std::string NameAsTyped(const std::string& Spec, const std::string& Trimmed) {
+  bool Exists = true;
+  if (IsRegularFile(Spec, Exists)) return Spec;
+  if (IsRegularFile(Trimmed, Exists) || (!Exists && !HasWildcard(Trimmed))) return Trimmed;
+  return "";
+}
+
+// Appends the files that Spec names to List, in Spec's folder.
 void AddMatchingFiles(const std::string& Spec, LineList& List) {
   std::string Trimmed = TrimBlanks(Spec);
-  bool Exists = true;
-  if (Platform::ShellExpandsPatterns()) {
-    std::string Name = IsRegularFile(Spec, Exists) ? Spec
-                       : IsRegularFile(Trimmed, Exists) || (!Exists && !HasWildcard(Trimmed)) ? Trimmed
-                                                                                               : "";
-    if (!Name.empty()) {
-      List.Add(Name);
-      return;
-    }
+  std::string Name = Platform::ShellExpandsPatterns() ? NameAsTyped(Spec, Trimmed) : "";
+  if (!Name.empty()) {
+    List.Add(Name);
+    return;
   }
   LineList Found;
   // A folder that cannot be listed, or a listing that breaks off, must not

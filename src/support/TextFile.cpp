@@ -109,11 +109,8 @@ char* TLineRewriter::Finish(char* Out) {
 TTextFile::TTextFile(const std::string& Path, Platform::TReadable Kinds) {
   if (Platform::OpenForReading(Path, Kinds, File) != 0) Raise<EFOpenError>(Path);
   // Taken before the read, so that a change while it reads shows as one.
-  if (Platform::StampOf(File, Opened) != 0 || Platform::SizeOf(File, Known) != 0) {
-    Platform::CloseFile(File);
-    Raise<EReadError>();
-  }
-  if (Known != Platform::UnknownSize && Known > MaxFileSize) {
+  if (Platform::StampOf(File, Opened) != 0 || Platform::SizeOf(File, Known) != 0 ||
+      (Known != Platform::UnknownSize && Known > MaxFileSize)) {
     Platform::CloseFile(File);
     Raise<EReadError>();
   }
