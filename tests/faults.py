@@ -41,9 +41,12 @@ def judge(run, row, clean, result, files, killed, output_failed, vanished=False)
     # that the platform said was gone (vanished) may be left out of a clean end.
     problems, before = [], run.entries(row['file'])
     after = {**before, **run.entries(row['after'])}
+    # A kill may leave the one new file being placed, under its temporary name.
+    temporaries = [path for path in files if TEMPORARY.search(path)]
+    if len(temporaries) > killed: problems.append('temporary files left: %s' % temporaries)
     for path, found in files.items():
-        if TEMPORARY.search(path): killed or problems.append('temporary file left: ' + path)
-        elif found not in (before.get(path), after.get(path)): problems.append('neither old nor new: ' + path)
+        if found not in (before.get(path), after.get(path)) and path not in temporaries:
+            problems.append('neither old nor new: ' + path)
     problems += ['old content lost: ' + path for path, old in before.items()
                  if path not in files and old not in files.values()]
     code, printed, errors = result
