@@ -139,7 +139,7 @@ WRAP(int, linkat, (int FromFolder, const char* From, int ToFolder, const char* T
      (FromFolder, From, ToFolder, To, Flags), -1, "name", "%s %s", From, To)
 WRAP(int, rename, (const char* From, const char* To), (From, To), -1, "rename", "%s %s", From, To)
 WRAP(int, renameat2, (int FromFolder, const char* From, int ToFolder, const char* To, unsigned Flags),
-     (FromFolder, From, ToFolder, To, Flags), -1, "rename", "%s %s", From, To)
+     (FromFolder, From, ToFolder, To, Flags), -1, Flags & RENAME_EXCHANGE ? "exchange" : "rename", "%s %s", From, To)
 WRAP(DIR*, opendir, (const char* Path), (Path), nullptr, "opendir", "%s", Path)
 WRAP(dirent*, readdir, (DIR * Folder), (Folder), nullptr, "readdir", "%s", "")
 WRAP(int, closedir, (DIR * Folder), (Folder), -1, "close", "%s", "dir")

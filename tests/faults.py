@@ -12,12 +12,12 @@ ERRORS = {
     'tmpfile': ['EOPNOTSUPP', 'ENOSPC', 'EACCES'], 'name': ['EEXIST', 'EIO+'],
     'write': ['ENOSPC+', 'EINTR', 'short'], 'stdout': ['EPIPE+', 'EINTR', 'short'], 'fsync': ['EIO+', 'EINVAL'],
     'syncfs': ['EIO+'], 'close': ['EIO+', 'EINTR'], 'link': ['EPERM+', 'EEXIST', 'EMLINK', 'EXDEV'],
-    'rename': ['EINVAL+', 'EXDEV', 'EBUSY', 'EEXIST'], 'opendir': ['EACCES+', 'ENOENT'],
+    'rename': ['EINVAL+', 'EXDEV', 'EBUSY', 'EEXIST'], 'exchange': ['EINVAL+', 'EIO'], 'opendir': ['EACCES+', 'ENOENT'],
     'readdir': ['EIO+'], 'stat': ['EIO+', 'ENOENT', 'EACCES'], 'chmod': ['EPERM+'],
 }
 # The faults the program gets over: its output, exit code and files are then the clean run's.
-ABSORBED = {'EINTR', 'short', 'create:EEXIST', 'name:EEXIST', 'tmpfile:EOPNOTSUPP', 'fsync:EINVAL', 'link:EPERM+',
-            'link:EMLINK'}
+ABSORBED = {'EINTR', 'short', 'create:EEXIST', 'name:EEXIST', 'tmpfile:EOPNOTSUPP', 'exchange:EINVAL+', 'fsync:EINVAL',
+            'link:EPERM+', 'link:EMLINK'}
 HALTS = {b'  ERROR! File not found': 1, b'  ERROR! File is not': 2, b"  ERROR! Can't update": 3,
          b"  ERROR! Can't rename": 4}
 TEMPORARY = re.compile(r"(^|/)\.qv[0-9A-F]{5}$")
@@ -96,13 +96,13 @@ def check_order(log):
         elif kind == 'fsync' and path.endswith('/'): entries[os.path.normpath(path)] = []
         elif kind == 'fsync': unflushed.discard(path)
         elif kind == 'syncfs': unflushed, entries = set(), {}
-        elif kind in ('link', 'rename') and int(result) == 0:
+        elif kind in ('link', 'rename', 'exchange') and int(result) == 0:
             folder = os.path.normpath(os.path.dirname(words[1]) or '.')
-            if kind == 'rename' and words[0] in unflushed: problems.append('renamed before flushed: ' + words[0])
-            if kind == 'rename' and 'link' in entries.get(folder, []):
+            if kind != 'link' and words[0] in unflushed: problems.append('renamed before flushed: ' + words[0])
+            if kind != 'link' and 'link' in entries.get(folder, []):
                 problems.append('renamed before the backup link was flushed: ' + words[1])
             entries.setdefault(folder, []).append(kind)
-    return problems + ['a rename never flushed in ' + f for f, done in entries.items() if 'rename' in done]
+    return problems + ['a rename never flushed in ' + f for f, done in entries.items() if set(done) - {'link'}]
 
 
 def attempt(run, row, fault):
