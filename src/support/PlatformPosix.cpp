@@ -270,20 +270,28 @@ int SyncFolder(const std::string& Folder) {
   return Code;
 }
 
-// One syncfs for each file system that holds one of Folders: the journal
-// then commits once for all their files and entries.
-int SyncFileSystems(const std::vector<std::string>& Folders) {
+// One syncfs for each file system that holds one of Files or Folders,
+// through a file where it can: the journal then commits once for all their
+// contents and entries.
+int SyncFileSystems(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders) {
   std::vector<dev_t> Flushed;
+  auto Sync = [&](int Descriptor, dev_t Device) {
+    if (std::find(Flushed.begin(), Flushed.end(), Device) != Flushed.end()) return 0;
+    Flushed.push_back(Device);
+    return syncfs(Descriptor) != 0 && errno != EINVAL ? errno : 0;
+  };
+  struct stat Info;
+  for (TFileState* File : Files)
+    if (int Code = fstat(File->Descriptor, &Info) != 0 ? errno : Sync(File->Descriptor, Info.st_dev)) return Code;
   for (const std::string& Folder : Folders) {
-    int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    struct stat Info;
-    int Code = Descriptor < 0 || fstat(Descriptor, &Info) != 0 ? errno : 0;
-    if (Code == 0 && std::find(Flushed.begin(), Flushed.end(), Info.st_dev) == Flushed.end()) {
-      Flushed.push_back(Info.st_dev);
-      if (syncfs(Descriptor) != 0 && errno != EINVAL) Code = errno;
-    }
+    const char* Name = Folder.empty() ? "." : Folder.c_str();
+    if (stat(Name, &Info) != 0) return errno;
+    if (std::find(Flushed.begin(), Flushed.end(), Info.st_dev) != Flushed.end()) continue;
+    int Descriptor = open(Name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (Descriptor < 0 && errno == EACCES) continue;  // as SyncFolder
+    int Code = Descriptor < 0 ? errno : Sync(Descriptor, Info.st_dev);
     if (Descriptor >= 0) close(Descriptor);
-    if (Code != 0 && !(Code == EACCES && Descriptor < 0)) return Code;
+    if (Code != 0) return Code;
   }
   return 0;
 }
@@ -293,7 +301,7 @@ int SyncFileSystems(const std::vector<std::string>& Folders) {
 int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders) {
   // Up to this many files and folders, each is flushed.
   constexpr size_t Few = 8;
-  if (Files.size() + Folders.size() > Few) return SyncFileSystems(Folders);
+  if (Files.size() + Folders.size() > Few) return SyncFileSystems(Files, Folders);
   for (TFileState* File : Files)
     if (fsync(File->Descriptor) != 0 && errno != EINVAL) return errno;
   for (const std::string& Folder : Folders)
