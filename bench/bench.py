@@ -2,8 +2,9 @@
 # Times quorvadel against what a user would otherwise type, on identical fresh
 # copies of the same data, the tools taking turns, several rounds each:
 #   - one 512 MB SYLK file on tmpfs, with LF ends and with CR LF ends already;
-#   - 10,000 small files on tmpfs, each tool on a fresh copy (cp -R) and, the
-#     way one tries it by hand, on a hard-linked copy of a master (cp -al);
+#   - 10,000 small files on tmpfs, each tool on a fresh copy (cp -R), with
+#     the safe floor (bench/SafeFloor.cpp) beside the peers, and, the way
+#     one tries it by hand, on a hard-linked copy of a master (cp -al);
 #   - 10,000 small files on the disk (a fresh ext4 file system in an image
 #     on this folder's disk, as root; else this folder's file system), with
 #     the safe floor (bench/SafeFloor.cpp) and the Python script flushed
@@ -197,7 +198,8 @@ def targets(results, names):
                      figures['quorvadel']['ratio'] <= (1.5 if key == 'lf' else 1.3)))
     fresh, links = sets[names['tmpfs']], sets[names['links']]
     rows.append(('4', names['tmpfs'], '≤ 1.1 × cp -R', 'fresh copies ' + paired(fresh, 'quorvadel', 'cp -R') +
-                 '; hard-linked copies ' + paired(links, 'quorvadel', 'cp -R'), fresh['quorvadel']['ratio'] <= 1.1))
+                 '; hard-linked copies ' + paired(links, 'quorvadel', 'cp -R') + '; the safe floor ' +
+                 paired(fresh, 'safe floor', 'cp -R'), fresh['quorvadel']['ratio'] <= 1.1))
     disk = sets[names['disk']]
     rows.append(('5', names['disk'], '≤ 1.2 × python (unflushed), ≤ 1.2 × the safe floor',
                  paired(disk, 'quorvadel', 'python') + ' python; ' + paired(disk, 'quorvadel', 'safe floor') + ' the floor',
@@ -268,6 +270,7 @@ def main():
             shutil.rmtree(big)
         many = data('many', count, memory)
         tools = dict(quorvadel, **{tool: command.format(files='*.slk') for tool, command in PEERS.items()})
+        tools['safe floor'] = floor + ' *.slk'
         results['sets'][names['tmpfs']] = measure(names['tmpfs'], many, memory, rounds, dict(tools, **FOLDER), 'cp -R')
         # One master, each run on a copy of its names: the files are the
         # master's, their content neither copied nor freed between runs.
