@@ -63,7 +63,7 @@ TFile Write(const std::string& Name) {
 }  // namespace
 
 int main(int ArgC, char** ArgV) {
-  // Every new file stays open until the one flush.
+  // Every new file stays open until it takes its name, after the flush.
   struct rlimit Limit;
   if (getrlimit(RLIMIT_NOFILE, &Limit) == 0) {
     Limit.rlim_cur = Limit.rlim_max;
