@@ -3,7 +3,7 @@
 #   generate.py big FILE MEGABYTES [lf|crlf|cr|mixed]   one SYLK file of that many megabytes
 #   generate.py many FOLDER COUNT BYTES                  COUNT SYLK files of about BYTES each
 # The cells are those a spreadsheet program writes: row by row, a label, six
-# numbers and a formula, about 23 bytes a line.
+# numbers and a formula, about 20 bytes a line.
 import os, random, sys
 
 ENDS = {'lf': [b'\n'], 'crlf': [b'\r\n'], 'cr': [b'\r'], 'mixed': [b'\n', b'\r\n', b'\r']}
