@@ -136,7 +136,7 @@ WRAP(int, syncfs, (int Fd), (Fd), -1, "syncfs", "%d", Fd)
 WRAP(int, close, (int Fd), (Fd), -1, "close", "%d", Fd)
 WRAP(int, link, (const char* From, const char* To), (From, To), -1, "link", "%s %s", From, To)
 WRAP(int, linkat, (int FromFolder, const char* From, int ToFolder, const char* To, int Flags),
-     (FromFolder, From, ToFolder, To, Flags), -1, "name", "%s %s", From, To)
+     (FromFolder, From, ToFolder, To, Flags), -1, "name", "%d %s %s", FromFolder, From, To)
 WRAP(int, rename, (const char* From, const char* To), (From, To), -1, "rename", "%s %s", From, To)
 WRAP(int, renameat2, (int FromFolder, const char* From, int ToFolder, const char* To, unsigned Flags),
      (FromFolder, From, ToFolder, To, Flags), -1, Flags & RENAME_EXCHANGE ? "exchange" : "rename", "%s %s", From, To)

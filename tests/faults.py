@@ -91,7 +91,7 @@ def check_order(log):
         if kind in ('open', 'create', 'tmpfile') and int(result) >= 0:
             fds[result] = '#' + result if kind == 'tmpfile' else words[0] + '/' * (int(words[1], 8) & os.O_DIRECTORY > 0)
         path = fds.get(words[0], '')
-        if kind == 'name' and fds.get(words[0].rsplit('/', 1)[-1]) in unflushed: unflushed.add(words[1])
+        if kind == 'name' and fds.get(words[1].rsplit('/', 1)[-1] or words[0]) in unflushed: unflushed.add(words[2])
         if kind == 'write': unflushed.add(path)
         elif kind == 'fsync' and path.endswith('/'): entries[os.path.normpath(path)] = []
         elif kind == 'fsync': unflushed.discard(path)

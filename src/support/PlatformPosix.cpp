@@ -202,6 +202,10 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
 }
 
 int NameFile(TFileState* File, const std::string& Path) {
+  // The descriptor itself where the kernel lets this user link it (newer
+  // ones do), else through /proc, which costs a path's lookup more.
+  if (linkat(File->Descriptor, "", AT_FDCWD, Path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (errno != ENOENT && errno != EPERM) return errno;
   std::string Self = "/proc/self/fd/" + std::to_string(File->Descriptor);
   return linkat(AT_FDCWD, Self.c_str(), AT_FDCWD, Path.c_str(), AT_SYMLINK_FOLLOW) != 0 ? errno : 0;
 }
