@@ -11,7 +11,11 @@ constexpr size_t GroupFiles = 1000;
 constexpr uint64_t GroupBytes = 64u << 20;
 constexpr std::chrono::seconds GroupTime{1};
 
-std::string FolderOf(const TNewFile& File) { return ExtractDirectory(File.Path, Platform::LeadBytes()); }
+// Adds the folder of File to Folders, once.
+void AddFolderOf(const TNewFile& File, std::vector<std::string>& Folders) {
+  std::string Folder = ExtractDirectory(File.Path, Platform::LeadBytes());
+  if (std::find(Folders.begin(), Folders.end(), Folder) == Folders.end()) Folders.push_back(Folder);
+}
 
 }  // namespace
 
@@ -62,8 +66,7 @@ bool TBatch::Commit(std::string& Refused) {
     for (size_t I = First; I < Entries.size(); ++I) {
       if (!Entries[I].File) continue;
       Written.push_back(Entries[I].File->File);
-      if (std::find(Folders.begin(), Folders.end(), FolderOf(*Entries[I].File)) == Folders.end())
-        Folders.push_back(FolderOf(*Entries[I].File));
+      AddFolderOf(*Entries[I].File, Folders);
     }
     // The contents and the backup names first: a rename may not reach the
     // disk before them.
@@ -77,7 +80,7 @@ bool TBatch::Commit(std::string& Refused) {
     TNewFile* File = Entries[Stop].File.get();
     if (File == nullptr) continue;
     if ((Placed = PlaceNewFile(*File)) != TPlaced::Done) break;
-    if (std::find(Folders.begin(), Folders.end(), FolderOf(*File)) == Folders.end()) Folders.push_back(FolderOf(*File));
+    AddFolderOf(*File, Folders);
   }
   // The new names stay once their folders are flushed; only then are they told.
   if (!Folders.empty() && Platform::MakeDurable({}, Folders) != 0) Fail(First);
