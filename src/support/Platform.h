@@ -65,8 +65,8 @@ int WriteStdOut(const char* Data, size_t Size);
 struct TFileState;
 enum class TReadable { RegularFile, FileOrPipe };
 
-// Which file a name holds, how big and how recent it is, and how many names
-// it has.
+// Which file a name holds, how big and how recent it is, how many names it
+// has, and whether it is a regular file (a pipe is not).
 struct TFileStamp {
   uint64_t Volume = 0, Index = 0, Size = 0;
   int64_t Time = 0;
@@ -89,14 +89,15 @@ bool IsNotFound(int Code);
 bool IsRefusal(int Code);
 // True when Code means that the name was already taken.
 bool IsNameTaken(int Code);
+// True when Code means that no file descriptor (handle) was left to open one.
+bool IsOutOfDescriptors(int Code);
+// How many more files this process may hold open at once, roughly.
+size_t FreeDescriptors();
 
 // Opens an existing file for reading, sharing it with readers and renames,
 // never with a writer. Anything that is not a regular file (or a pipe, where
 // allowed, whose writer it waits for) is refused at once.
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
-// What SizeOf gives for a pipe, which holds whatever its writer gives.
-constexpr uint64_t UnknownSize = UINT64_MAX;
-int SizeOf(TFileState* File, uint64_t& Size);
 // Reads at most Size bytes into Data; Got is 0 at the end of the file.
 int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got);
 // Creates a new file without a name in Folder (empty: the current one),
@@ -112,7 +113,7 @@ int WriteAll(TFileState* File, const char* Data, size_t Size);
 // Gives File the permissions (and owner, where allowed) of the file Model
 // is open on; never wider than Model's.
 int CopyAccess(TFileState* Model, TFileState* File);
-// The file as it was when it was opened.
+// The file as it is now.
 int StampOf(TFileState* File, TFileStamp& Stamp);
 // Links followed.
 int StampAt(const std::string& Path, TFileStamp& Stamp);

@@ -139,13 +139,23 @@ int WriteStdOut(const char* Data, size_t Size) { return WriteDescriptor(STDOUT_F
 
 struct TFileState {
   int Descriptor;
-  bool Regular;
-  struct stat Opened;  // what the file was when it was opened for reading
 };
 
 bool IsNotFound(int Code) { return Code == ENOENT || Code == ENOTDIR || Code == ENAMETOOLONG; }
 
 bool IsRefusal(int Code) { return Code == EACCES || Code == EPERM || Code == EROFS; }
+
+bool IsOutOfDescriptors(int Code) { return Code == EMFILE || Code == ENFILE; }
+
+size_t FreeDescriptors() {
+  // Counted one call a descriptor, so only where the limit is low enough to matter.
+  struct rlimit Files;
+  if (getrlimit(RLIMIT_NOFILE, &Files) != 0 || Files.rlim_cur > 65536) return SIZE_MAX;
+  size_t Free = 0;
+  for (rlim_t Descriptor = 0; Descriptor < Files.rlim_cur; ++Descriptor)
+    Free += fcntl(static_cast<int>(Descriptor), F_GETFD) < 0;
+  return Free;
+}
 
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
   // A FIFO given as a list is opened so that it waits for its writer, who
@@ -164,12 +174,7 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
     close(Descriptor);
     return Code;
   }
-  File = new TFileState{Descriptor, Regular, Info};
-  return 0;
-}
-
-int SizeOf(TFileState* File, uint64_t& Size) {
-  Size = File->Regular ? static_cast<uint64_t>(File->Opened.st_size) : UnknownSize;
+  File = new TFileState{Descriptor};
   return 0;
 }
 
@@ -189,7 +194,7 @@ int CreateUnnamed(const std::string& Folder, TFileState*& File) {
   if (!ProcHasFiles) return Unsupported;
   int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (Descriptor < 0) return errno == EOPNOTSUPP || errno == EISDIR ? Unsupported : errno;
-  File = new TFileState{Descriptor, true, {}};
+  File = new TFileState{Descriptor};
   return 0;
 }
 
@@ -197,7 +202,7 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
   int Descriptor =
       open(Path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (Descriptor < 0) return errno;
-  File = new TFileState{Descriptor, true, {}};
+  File = new TFileState{Descriptor};
   return 0;
 }
 
@@ -217,9 +222,8 @@ int WriteAll(TFileState* File, const char* Data, size_t Size) {
 }
 
 int CopyAccess(TFileState* Model, TFileState* File) {
-  const struct stat& Wanted = Model->Opened;
-  struct stat Now;
-  if (fstat(File->Descriptor, &Now) != 0) return errno;
+  struct stat Wanted, Now;
+  if (fstat(Model->Descriptor, &Wanted) != 0 || fstat(File->Descriptor, &Now) != 0) return errno;
   mode_t Mode = Wanted.st_mode & 07777;
   // Only root may give a file away. Without its owner the file keeps the
   // others' bits, which the owner then has too; a group we cannot keep must
@@ -243,7 +247,9 @@ TFileStamp StampFrom(const struct stat& Info) {
 }  // namespace
 
 int StampOf(TFileState* File, TFileStamp& Stamp) {
-  Stamp = StampFrom(File->Opened);
+  struct stat Info;
+  if (fstat(File->Descriptor, &Info) != 0) return errno;
+  Stamp = StampFrom(Info);
   return 0;
 }
 

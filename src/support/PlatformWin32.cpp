@@ -117,7 +117,6 @@ int WriteStdOut(const char* Data, size_t Size) {
 
 struct TFileState {
   HANDLE Handle;
-  bool Regular;
 };
 
 bool IsNotFound(int Code) {
@@ -142,14 +141,7 @@ int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) 
     CloseHandle(Handle);
     return ERROR_INVALID_FUNCTION;
   }
-  File = new TFileState{Handle, Type == FILE_TYPE_DISK};
-  return 0;
-}
-
-int SizeOf(TFileState* File, uint64_t& Size) {
-  LARGE_INTEGER Found;
-  if (File->Regular && !GetFileSizeEx(File->Handle, &Found)) return LastError();
-  Size = File->Regular ? static_cast<uint64_t>(Found.QuadPart) : UnknownSize;
+  File = new TFileState{Handle};
   return 0;
 }
 
@@ -170,11 +162,16 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  File = new TFileState{Handle, true};
+  File = new TFileState{Handle};
   return 0;
 }
 
 bool IsNameTaken(int Code) { return Code == ERROR_FILE_EXISTS || Code == ERROR_ALREADY_EXISTS; }
+
+bool IsOutOfDescriptors(int Code) { return Code == ERROR_TOO_MANY_OPEN_FILES || Code == ERROR_NO_SYSTEM_RESOURCES; }
+
+// A process may hold millions of handles.
+size_t FreeDescriptors() { return SIZE_MAX; }
 
 int NameFile(TFileState*, const std::string&) { return Unsupported; }
 
@@ -222,7 +219,7 @@ int StampWithFlags(const std::string& Path, DWORD Flags, TFileStamp& Stamp) {
   HANDLE Handle = CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  TFileState File{Handle, true};
+  TFileState File{Handle};
   int Code = StampOf(&File, Stamp);
   CloseHandle(Handle);
   return Code;

@@ -9,6 +9,8 @@ namespace {
 
 // The largest file read: 2 GiB and more are refused.
 constexpr uint64_t MaxFileSize = 0x7FFFFFFF;
+// The size of a pipe, which holds whatever its writer gives.
+constexpr uint64_t UnknownSize = UINT64_MAX;
 // A piece of a file: large enough that the calls cost little, small enough
 // to stay in the processor's cache.
 constexpr size_t PieceCapacity = 1 << 20;
@@ -108,9 +110,11 @@ char* TLineRewriter::Finish(char* Out) {
 
 TTextFile::TTextFile(const std::string& Path, Platform::TReadable Kinds) {
   if (Platform::OpenForReading(Path, Kinds, File) != 0) Raise<EFOpenError>(Path);
-  // Taken before the read, so that a change while it reads shows as one.
-  if (Platform::StampOf(File, Opened) != 0 || Platform::SizeOf(File, Known) != 0 ||
-      (Known != Platform::UnknownSize && Known > MaxFileSize)) {
+  // Taken before the read, so that a change while it reads shows as one;
+  // the file is read up to the size it had then.
+  int Code = Platform::StampOf(File, Opened);
+  Known = Opened.Regular ? Opened.Size : UnknownSize;
+  if (Code != 0 || (Known != UnknownSize && Known > MaxFileSize)) {
     Platform::CloseFile(File);
     Raise<EReadError>();
   }
@@ -129,7 +133,7 @@ bool TTextFile::ReadPiece() {
   }
   // A file of known size is read up to that size: a change since then
   // shows in its stamp.
-  size_t Wanted = Known == Platform::UnknownSize ? Capacity
+  size_t Wanted = Known == UnknownSize ? Capacity
                                                   : static_cast<size_t>(std::min<uint64_t>(Capacity, Known - Read));
   for (PieceSize = 0; PieceSize < Wanted;) {
     size_t Got = 0;
