@@ -38,9 +38,18 @@ bool HasSylkHeader(std::string_view FirstLineStart) {
 }
 
 // Places the waiting files; one that cannot take its name is reported at
-// its place.
+// its place, after its backup name where that stays.
 void CommitBatch() {
-  for (std::string Refused; !Batch.Commit(Refused);) ReportError(Format(SCantUpdate, {Refused}), ExitCantUpdate);
+  for (std::string Refused, Kept; !Batch.Commit(Refused, Kept);) {
+    if (!Kept.empty()) ShowLine(Format(SRenamedAs, {Kept}));
+    ReportError(Format(SCantUpdate, {Refused}), ExitCantUpdate);
+  }
+}
+
+// Commits the group once it is full or has waited its time: checked at
+// every name, and between the pieces of a long file.
+void CommitIfDue() {
+  if (Batch.Full()) CommitBatch();
 }
 
 // Reports an error of the file at hand after the files before it. Only a
@@ -64,19 +73,22 @@ std::unique_ptr<TTextFile> OpenToUpdate(const std::string& Path) {
 }
 
 // Writes the file's text, its identification record replaced, to New
-// beside it, with the file's access. Returns 0, or the platform's code when
-// the folder or the file refuses the new file or its name does not fit;
-// other failures raise. IsSylk becomes false when bytes other than NUL
-// follow the text's end: its lines are not the whole file.
-int WriteNewFile(const std::string& Path, TTextFile& Text, TNewFile& New, bool& IsSylk) {
+// beside it, with the file's access, where Allowed and where the folder and
+// the file take it; the text is read through all the same, for bytes other
+// than NUL after its end make it no SYLK file. Raises EFCreateError when
+// the new file cannot be created for another reason.
+TWritten WriteNewFile(const std::string& Path, TTextFile& Text, TNewFile& New, bool Allowed) {
   New.Path = Path;
   New.Read = Text.Stamp();
-  int Code = CreateNewFile(Path, New);
-  if (Code == 0) IsSylk = Text.WriteRewritten(SylkIdRecord, New.File, New.Size);
-  // Given its access while only its owner can read it.
-  if (Code == 0 && IsSylk) Code = Platform::CopyAccess(Text.Handle(), New.File);
-  if (Code != 0 && !Platform::IsRefusal(Code) && !Platform::IsNotFound(Code)) Raise<EFCreateError>(Path);
-  return Code;
+  TWritten Written = Allowed ? CreateNewFile(Path, Text.Handle(), New) : TWritten::Refused;
+  if (Written == TWritten::OutOfDescriptors) {
+    // The group holds most of the descriptors; placed, it gives them back.
+    CommitBatch();
+    Written = CreateNewFile(Path, Text.Handle(), New);
+  }
+  if (Written == TWritten::OutOfDescriptors || Written == TWritten::Failed) Raise<EFCreateError>(Path);
+  bool Whole = Text.WriteRewritten(SylkIdRecord, Written == TWritten::Done ? New.File : nullptr, New.Size, CommitIfDue);
+  return Whole ? Written : TWritten::NotWhole;
 }
 
 // Makes Backup another name of the old file or, where it can have none,
@@ -102,24 +114,21 @@ void UpdateFile(int Number, const std::string& Path) {
   if (!HasSylkHeader(Text->FirstLineHead())) return ReportFileError(SNotSylkFile, ExitNotSylk);
   bool KeepsBackup = OptionTable[optBackup]->Enabled;
   std::string Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt]->Value, Platform::LeadBytes());
-  // Nothing is written where the file could not be renamed or replaced; a
-  // folder that refuses the new file would refuse the backup's name too,
-  // unlike a name that would pass the platform's length limit.
+  // Nothing is written where the file could not be renamed or replaced.
   bool Allowed = KeepsBackup ? Platform::CanRename(Path) : CanReplaceFile(Path);
-  bool IsSylk = true;
   Writing = std::make_unique<TNewFile>();
-  int Code = Allowed ? WriteNewFile(Path, *Text, *Writing, IsSylk) : 0;
+  TWritten Written = WriteNewFile(Path, *Text, *Writing, Allowed);
   Text.reset();  // read: it may be linked and renamed now
-  if (!IsSylk) return ReportFileError(SNotSylkFile, ExitNotSylk);
-  bool Refused = !Allowed || Code != 0;
-  if (Refused && (!KeepsBackup || Platform::IsNotFound(Code)))
+  if (Written == TWritten::NotWhole) return ReportFileError(SNotSylkFile, ExitNotSylk);
+  // A folder that refuses the new file would refuse the backup's name too,
+  // unlike a name that would pass the platform's length limit.
+  if (Written == TWritten::NameTooLong || (Written == TWritten::Refused && !KeepsBackup))
     return ReportFileError(Format(SCantUpdate, {Path}), ExitCantUpdate);
-  if (Refused || (KeepsBackup && !MakeBackup(*Writing, Backup)))
+  if (Written == TWritten::Refused || (KeepsBackup && !MakeBackup(*Writing, Backup)))
     return ReportFileError(Format(SCantRename, {Path, Backup}), ExitCantRename);
   std::vector<std::string> Lines{SSuccessfullyUpdated};
   if (KeepsBackup) Lines.insert(Lines.begin(), Format(SRenamedAs, {Backup}));
   Batch.Add(std::move(Writing), Lines);
-  if (Batch.Full()) CommitBatch();
 }
 
 // True when Path names a regular file; false when nothing at all is there.
@@ -181,6 +190,7 @@ void ProcessFileList(const LineList& List) {
   int Count = List.Count();
   for (int I = 0; I < Count; ++I) {
     try {
+      CommitIfDue();
       UpdateFile(I + 1, List.Get(I));
     } catch (...) {
       // The files before this one are done first, as they would have been

@@ -1,14 +1,19 @@
 // Preloaded in front of the C library by the fault runs of tests/run.py, and
 // only there: it numbers the file calls the program makes, logs each one, and
 // at the call that QUORVADEL_FAULT names ("N:ACTION", or "KIND:ACTION" for the
-// first call of a kind, "KINDN:ACTION" for its N-th) it
+// first call of a kind, "KINDN:ACTION" for its N-th; two of them joined by a
+// comma act each at its own call) it
 //   ERRNO      fails it with that error number
 //   ERRNO+     fails it and every later call of the same kind
 //   short      moves half of its bytes
 //   kill       sends SIGKILL before it;  killafter: after it (after half of a write)
+//   wait       waits 1.1 s before it, longer than a group of files may wait
 //   append=F   another program appends the record "W;saved" LF to the file F before it
 //   save=F     another program saves F before it: a copy of it with that record more,
 //              renamed over it
+//   remove=F   another program removes the file F before it
+//   ACT=F+     another program acts so before it and before every later call, its
+//              records numbered by the call they came before: "W;N" LF
 // QUORVADEL_FAULT_LOG gets "loaded", then one line per call, "KIND RESULT ARGS",
 // and "! N ACTION" when the fault strikes. The program carries nothing for it.
 #include <dirent.h>
@@ -28,10 +33,15 @@
 
 namespace {
 
-int LogFd = -1, FaultErrno = 0;
-long Count = 0, FaultAt = 0, KindCount = 0, KindAt = 1;
-char Action[40] = "", Always = 0, FaultKind[16] = "";
-const char* StruckKind = nullptr;
+int LogFd = -1;
+long Count = 0;
+
+struct TFault {
+  long At = 0, KindCount = 0, KindAt = 1;
+  char Action[40] = "", Always = 0, Kind[16] = "";
+  int Errno = 0;
+  const char* StruckKind = nullptr;
+} Faults[2];
 
 // Writes one line of the log, without the C library's buffers.
 void Log(const char* Format, ...) {
@@ -52,24 +62,34 @@ void Log(const char* Format, ...) {
   }
   Log("loaded\n");
   const char* Spec = std::getenv("QUORVADEL_FAULT");
-  if (Spec && std::sscanf(Spec, "%ld:%39[^+]%c", &FaultAt, Action, &Always) < 2)
-    if (std::sscanf(Spec, "%15[a-z]%ld:%39[^+]%c", FaultKind, &KindAt, Action, &Always) < 3)
-      std::sscanf(Spec, "%15[a-z]:%39[^+]%c", FaultKind, Action, &Always);
-  FaultErrno = std::atoi(Action);
+  for (TFault& F : Faults) {
+    if (Spec && std::sscanf(Spec, "%ld:%39[^+,]%c", &F.At, F.Action, &F.Always) < 2)
+      if (std::sscanf(Spec, "%15[a-z]%ld:%39[^+,]%c", F.Kind, &F.KindAt, F.Action, &F.Always) < 3)
+        std::sscanf(Spec, "%15[a-z]:%39[^+,]%c", F.Kind, F.Action, &F.Always);
+    F.Always = F.Always == '+';
+    F.Errno = std::atoi(F.Action);
+    Spec = Spec ? std::strchr(Spec, ',') : nullptr;
+    Spec = Spec ? Spec + 1 : nullptr;
+  }
 }
 
-constexpr char Record[] = "W;saved\n";
-
 // What another program does to File: appends the record, or saves File anew
-// with the record added (through a copy renamed over it).
-void ActOn(const char* File, bool Save) {
-  char Copy[300];
+// with the record added (through a copy renamed over it), or removes it.
+void ActOn(const char* Act, bool Numbered) {
+  const char* File = std::strchr(Act, '=') + 1;
+  if (!std::strncmp(Act, "remove=", 7)) {
+    syscall(SYS_unlinkat, AT_FDCWD, File, 0);
+    return;
+  }
+  bool Save = !std::strncmp(Act, "save=", 5);
+  char Copy[300], Record[40];
   std::snprintf(Copy, sizeof Copy, "%s.saving", File);
+  int Size = Numbered ? std::snprintf(Record, sizeof Record, "W;%ld\n", Count) : std::snprintf(Record, sizeof Record, "W;saved\n");
   long To = syscall(SYS_openat, AT_FDCWD, Save ? Copy : File, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   long From = Save ? syscall(SYS_openat, AT_FDCWD, File, O_RDONLY | O_CLOEXEC) : -1;
   char Data[65536];
   for (long Got; From >= 0 && (Got = syscall(SYS_read, From, Data, sizeof Data)) > 0;) syscall(SYS_write, To, Data, Got);
-  syscall(SYS_write, To, Record, sizeof Record - 1);
+  syscall(SYS_write, To, Record, Size);
   syscall(SYS_close, From);
   syscall(SYS_close, To);
   if (Save) syscall(SYS_renameat, AT_FDCWD, Copy, AT_FDCWD, File);
@@ -88,23 +108,28 @@ long AsNumber(const void* Value) { return Value != nullptr; }
 template <class R, class TReal>
 R Run(const char* Kind, R Failed, const char* Args, TReal Real) {
   ++Count;
-  bool Struck = Count == FaultAt || (StruckKind ? Always && !std::strcmp(StruckKind, Kind)
-                                                 : !std::strcmp(FaultKind, Kind) && ++KindCount == KindAt);
-  if (Struck) {
-    StruckKind = Kind;
-    Log("! %ld %s\n", Count, Action);
+  bool Fails = false, Half = false, KillAfter = false;
+  int Error = 0;
+  for (TFault& F : Faults) {
+    bool Acts = std::strchr(F.Action, '=') != nullptr;  // another program, before every later call with "+"
+    bool Struck = Count == F.At || (F.StruckKind ? F.Always && (Acts || !std::strcmp(F.StruckKind, Kind))
+                                                 : F.Kind[0] && !std::strcmp(F.Kind, Kind) && ++F.KindCount == F.KindAt);
+    if (!Struck) continue;
+    F.StruckKind = Kind;
+    Log("! %ld %s\n", Count, F.Action);
+    if (F.Errno != 0) Fails = true, Error = F.Errno;
+    Half = Half || !std::strcmp(F.Action, "short") || !std::strcmp(F.Action, "killafter");
+    KillAfter = KillAfter || !std::strcmp(F.Action, "killafter");
+    if (!std::strcmp(F.Action, "kill")) Kill();
+    if (!std::strcmp(F.Action, "wait")) usleep(1100000);
+    if (Acts) ActOn(F.Action, F.Always);
   }
-  bool Fails = Struck && FaultErrno != 0, Half = Struck && (!std::strcmp(Action, "short") ||
-                                                           !std::strcmp(Action, "killafter"));
-  if (Struck && !std::strcmp(Action, "kill")) Kill();
-  if (Struck && !std::strncmp(Action, "append=", 7)) ActOn(Action + 7, false);
-  if (Struck && !std::strncmp(Action, "save=", 5)) ActOn(Action + 5, true);
   // Linux releases a descriptor even when its close reports an error.
   bool Releases = !std::strcmp(Kind, "close");
   R Result = Fails && !Releases ? Failed : Real(Half);
-  int Saved = Fails ? FaultErrno : errno;
+  int Saved = Fails ? Error : errno;
   Log("%s %ld %s\n", Kind, Fails ? -1 : AsNumber(Result), Args);
-  if (Struck && !std::strcmp(Action, "killafter")) Kill();
+  if (KillAfter) Kill();
   errno = Saved;
   return Fails ? Failed : Result;
 }
@@ -139,7 +164,8 @@ WRAP(int, linkat, (int FromFolder, const char* From, int ToFolder, const char* T
      (FromFolder, From, ToFolder, To, Flags), -1, "name", "%d %s %s", FromFolder, From, To)
 WRAP(int, rename, (const char* From, const char* To), (From, To), -1, "rename", "%s %s", From, To)
 WRAP(int, renameat2, (int FromFolder, const char* From, int ToFolder, const char* To, unsigned Flags),
-     (FromFolder, From, ToFolder, To, Flags), -1, Flags & RENAME_EXCHANGE ? "exchange" : "rename", "%s %s", From, To)
+     (FromFolder, From, ToFolder, To, Flags), -1,
+     Flags & RENAME_EXCHANGE ? "exchange" : Flags & RENAME_NOREPLACE ? "noreplace" : "rename", "%s %s", From, To)
 WRAP(DIR*, opendir, (const char* Path), (Path), nullptr, "opendir", "%s", Path)
 WRAP(dirent*, readdir, (DIR * Folder), (Folder), nullptr, "readdir", "%s", "")
 WRAP(int, closedir, (DIR * Folder), (Folder), -1, "close", "%s", "dir")

@@ -9,18 +9,21 @@ import errno, os, re
 # the kind too, "short" moves half the bytes.
 ERRORS = {
     'open': ['EACCES+', 'EIO'], 'create': ['EEXIST', 'EEXIST+', 'ENOSPC', 'EROFS'], 'read': ['EIO+', 'EINTR', 'short'],
-    'tmpfile': ['EOPNOTSUPP', 'ENOSPC', 'EACCES'], 'name': ['EEXIST', 'EIO+'],
+    'tmpfile': ['EOPNOTSUPP', 'ENOSPC', 'EACCES', 'EMFILE'], 'name': ['EEXIST', 'EIO+', 'ENOENT'],
     'write': ['ENOSPC+', 'EINTR', 'short'], 'stdout': ['EPIPE+', 'EINTR', 'short'], 'fsync': ['EIO+', 'EINVAL'],
     'syncfs': ['EIO+'], 'close': ['EIO+', 'EINTR'], 'link': ['EPERM+', 'EEXIST', 'EMLINK', 'EXDEV'],
-    'rename': ['EINVAL+', 'EXDEV', 'EBUSY', 'EEXIST'], 'exchange': ['EINVAL+', 'EIO'], 'opendir': ['EACCES+', 'ENOENT'],
+    'rename': ['EINVAL+', 'EXDEV', 'EBUSY', 'EEXIST'], 'noreplace': ['EINVAL+', 'EEXIST'], 'exchange': ['EINVAL+', 'EIO'],
+    'opendir': ['EACCES+', 'ENOENT'],
     'readdir': ['EIO+'], 'stat': ['EIO+', 'ENOENT', 'EACCES'], 'chmod': ['EPERM+'],
 }
-# The faults the program gets over: its output, exit code and files are then the clean run's.
-ABSORBED = {'EINTR', 'short', 'create:EEXIST', 'name:EEXIST', 'tmpfile:EOPNOTSUPP', 'exchange:EINVAL+', 'fsync:EINVAL',
-            'link:EPERM+', 'link:EMLINK'}
+# The faults the program gets over: its output, exit code and files are then the clean run's. (A first
+# link of an unnamed file refused with ENOENT: a kernel that lets only root link a descriptor.)
+ABSORBED = {'EINTR', 'short', 'create:EEXIST', 'name:EEXIST', 'name:ENOENT', 'tmpfile:EOPNOTSUPP', 'tmpfile:EMFILE',
+            'exchange:EINVAL+', 'noreplace:EINVAL+', 'fsync:EINVAL', 'link:EPERM+', 'link:EMLINK'}
 HALTS = {b'  ERROR! File not found': 1, b'  ERROR! File is not': 2, b"  ERROR! Can't update": 3,
          b"  ERROR! Can't rename": 4}
 TEMPORARY = re.compile(r"(^|/)\.qv[0-9A-F]{5}$")
+KEPT = re.compile(r"(.+)\.qv[0-9A-F]{5}$")  # what came back from an exchange undone, kept beside its file
 
 
 def calls(log):
@@ -45,7 +48,8 @@ def judge(run, row, clean, result, files, killed, output_failed, vanished=False)
     temporaries = [path for path in files if TEMPORARY.search(path)]
     if len(temporaries) > killed: problems.append('temporary files left: %s' % temporaries)
     for path, found in files.items():
-        if found not in (before.get(path), after.get(path)) and path not in temporaries:
+        kept = KEPT.match(path)
+        if found not in (before.get(path), after.get(path)) and path not in temporaries and not (kept and found == after.get(kept[1])):
             problems.append('neither old nor new: ' + path)
     problems += ['old content lost: ' + path for path, old in before.items()
                  if path not in files and old not in files.values()]
@@ -96,7 +100,7 @@ def check_order(log):
         elif kind == 'fsync' and path.endswith('/'): entries[os.path.normpath(path)] = []
         elif kind == 'fsync': unflushed.discard(path)
         elif kind == 'syncfs': unflushed, entries = set(), {}
-        elif kind in ('link', 'rename', 'exchange') and int(result) == 0:
+        elif kind in ('link', 'rename', 'noreplace', 'exchange') and int(result) == 0:
             folder = os.path.normpath(os.path.dirname(words[1]) or '.')
             if kind != 'link' and words[0] in unflushed: problems.append('renamed before flushed: ' + words[0])
             if kind != 'link' and 'link' in entries.get(folder, []):
@@ -117,6 +121,7 @@ def attempt(run, row, fault):
 def sweep(row, run):
     # Every fault at every call, and every kill; returns the problems.
     sanitized = 'QUORVADEL_SANITIZED' in os.environ
+    if row['user']: os.chmod(row['scratch'], 0o777)  # where the shim writes its log
     clean, clean_files, clean_log = attempt(run, row, '')
     if not clean_log.startswith('loaded\n'): return ['the fault shim did not load']
     problems = judge(run, row, clean[1], clean, clean_files, False, False) + check_order(clean_log)
@@ -124,8 +129,9 @@ def sweep(row, run):
 
     def actions(kind):
         # Each error of the call's kind, and a kill before it and after a write; under a sanitizer,
-        # which cannot watch a kill, the first error alone. A second writer saves the file, or appends to it.
-        if row['writer']: return ['save=' + row['writer'][0], 'append=' + row['writer'][0]]
+        # which cannot watch a kill, the first error alone. A second writer saves the file, or appends to it,
+        # once or before every call from there on.
+        if row['writer']: return [act + '=' + row['writer'][0] + more for act in ('save', 'append') for more in ('', '+')]
         return ERRORS.get(kind, [])[:1] + ([] if sanitized else ERRORS.get(kind, [])[1:] + ['kill'] + ['killafter'] * (kind == 'write'))
     faults = [(n, kind, action) for n, (kind, _, _) in enumerate(made, 1) for action in actions(kind)]
     for n, kind, action in faults:
@@ -135,7 +141,7 @@ def sweep(row, run):
         if not struck: problems.append('%s: the calls changed, the fault never struck' % fault)
         killed = 'kill' in fault
         output_failed = 'EINTR' not in fault and bool(re.search(r'^(stdout|stat) -1 1$', fault_log, re.M))
-        if row['writer']: found = judge_writer(run, row, result, files)
+        if row['writer']: found = judge_writer(run, row, result, files, fault_log if action.endswith('+') else '')
         else: found = judge(run, row, clean[1], result, files, killed, output_failed, 'ENOENT' in fault)
         if killed and struck and result[0] != -9: found.append('not killed: %s' % (result[0],))
         if (action in ABSORBED or kind + ':' + action in ABSORBED) and (result, files) != (clean, clean_files):
@@ -146,20 +152,25 @@ def sweep(row, run):
     return problems
 
 
-def judge_writer(run, row, result, files):
-    # Another program's record is under the name at the end, as it wrote it
-    # or converted (when it saved before the read); the output says updated
-    # exactly where the name holds a converted file; a backup holds what was read.
-    name, record = row['writer'][0], b'W;saved\n'
+def judge_writer(run, row, result, files, every):
+    # Every record of the other program is under the name at the end, as it
+    # wrote it or converted (when it came before the read), or in a file kept
+    # beside it (NAME.qvXXXXX); the output says updated exactly where the name
+    # holds a converted file; a backup holds what was read.
+    name = row['writer'][0]
     code, printed, errors = result
     old, final = run.entries(row['file'])[name][2], (files.get(name) or ('', 0, b''))[2]
+    kept = [found[2] for path, found in files.items() if (KEPT.match(path) or [0, 0])[1] == name]
     lines = blocks(printed).get(name, [])
     problems = ['standard error: %r' % errors[:200]] if errors else []
     problems += ['temporary file left: ' + path for path in files if TEMPORARY.search(path)]
-    if record not in final and record.replace(b'\n', b'\r\n') not in final: problems.append("the other program's record is lost")
+    # every: the shim's log of a writer that acted before every call, its records numbered by the call.
+    records = [b'W;' + n.encode() for n in re.findall(r'^! (\d+) ', every, re.M)] if every else [b'W;saved']
+    problems += ["the other program's record %s is lost" % record.decode() for record in records
+                 if not any(record + end in data for data in [final] + kept for end in (b'\n', b'\r\n'))]
     if (b'  successfully updated' in lines) != final.startswith(b'ID;PSCALC3\r\n'):
         problems.append('the output says %r, the file holds %r' % (lines[1:], final[:40]))
     problems += ['backup %s holds neither what was read nor the old content' % line[13:].decode()
                  for line in lines if line.startswith(b'  renamed as ')
-                 and (files.get(line[13:].decode()) or ('', 0, b''))[2] not in (old, old + record)]
+                 and not re.fullmatch(re.escape(old) + rb'(W;\w+\n)*', (files.get(line[13:].decode()) or ('', 0, b''))[2])]
     return problems + ([] if code == 0 else ['exit code %s, expected 0' % code])

@@ -19,8 +19,8 @@ import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil,
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
-ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
-ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None, appendonly=None,
+ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'time', 'size', 'attrib', 'same')
+ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, nofile=0, locked=None, appendonly=None,
            disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
 
@@ -33,7 +33,7 @@ def parse_files(words):
         if not files or (not is_value and key not in ATTRIBUTES and (files[-1]['valued'] or files[-1]['kind'] != 'file')):
             files.append(dict(path=text.decode('unicode_escape'), content=b'', mode=0o644, kind='file', valued=False))
         elif is_value: files[-1].update(content=files[-1]['content'] + text, valued=True)
-        elif key in ('dir', 'fifo', 'link'): files[-1]['kind'] = key
+        elif key in ('dir', 'fifo', 'link', 'gone'): files[-1]['kind'] = key
         elif key in ('attrib', 'same'): files[-1].update({key: value, 'valued': key == 'same'})
         elif key in ATTRIBUTES: files[-1][key] = int(value, 8 if key == 'mode' else 10)
         else: raise ValueError('a value is missing before ' + key)
@@ -60,7 +60,7 @@ def read_table():
         elif key in ('file', 'after'): rows[-1][key] = rows[-1][key] + parse_files(words[1:])
         elif key == 'run': rows[-1][key] = rows[-1][key] + [[text for text, _ in words[1:]]]
         elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
-        elif key in ('exit', 'fsize', 'memory'): rows[-1][key] = int(bare[0])
+        elif key in ('exit', 'fsize', 'memory', 'nofile'): rows[-1][key] = int(bare[0])
         elif key in ('disk', 'only', 'user', 'inject'): rows[-1][key] = bare[0]
         elif key in ('hold', 'outputs', 'faults', 'feed', 'locked', 'appendonly', 'writer'): rows[-1][key] = bare or True
         else: raise ValueError('unknown line ' + line)
@@ -102,7 +102,7 @@ def digest(pieces):
 
 def entries(files):
     named = {f['path']: f for f in files}  # a file with "same" is another name of that one
-    return {filled(f['path']): entry(g['kind'], g['mode'], digest(content(g)))
+    return {filled(f['path']): None if g['kind'] == 'gone' else entry(g['kind'], g['mode'], digest(content(g)))
             for f in files if f['kind'] != 'dir' for g in [named.get(f.get('same'), f)]}
 
 
@@ -159,7 +159,8 @@ def run(row, output, folder, env):
         if output == 'closed': os.close(1)
         if user: os.setgroups([]), os.setgid(user.pw_gid), os.setuid(user.pw_uid)
         if row['fsize']: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        for limit, size in ((resource.RLIMIT_FSIZE, row['fsize']), (resource.RLIMIT_AS, row['memory'])):
+        for limit, size in ((resource.RLIMIT_FSIZE, row['fsize']), (resource.RLIMIT_AS, row['memory']),
+                            (resource.RLIMIT_NOFILE, row['nofile'])):
             if size: resource.setrlimit(limit, (size, size))
     holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + row['hold'], cwd=folder, stdin=subprocess.PIPE,
                                               stdout=subprocess.PIPE)
@@ -194,7 +195,8 @@ def scenario(row, output, env={}):
     locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
     try:
         if row['disk']: mount_tmpfs(folder, row['disk'])
-        if row['memory'] and (WRAP or 'QUORVADEL_SANITIZED' in os.environ): raise OSError('only a plain program has a memory limit')
+        if (row['memory'] or row['nofile']) and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
+            raise OSError('only a plain program has a memory or open-file limit')
         if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
         if row['user']: os.chmod(folder, 0o777)
         lay_out(row, folder)
@@ -217,7 +219,8 @@ def check(row):
         got = re.sub(rb'(\xc3\xa0|\xe0|at) [0-9A-F]{8}', rb'\1 ADDR', printed)
         if got != text(row['stdout']): problems.append('standard output%s%s' % (where, difference(text(row['stdout']), got)))
         if errors: problems.append('standard error: %r' % errors[:300])
-        wanted = {**entries(row['file']), **entries(row['after'])}  # the files before, and those new or changed
+        wanted = {**entries(row['file']), **entries(row['after'])}  # the files before, and those new, changed or gone
+        wanted = {path: found for path, found in wanted.items() if found}
         problems += ['file %s%s: %s, expected %s' % (path, where, show(files.get(path)), show(wanted.get(path)))
                      for path in sorted(set(files) | set(wanted)) if files.get(path) != wanted.get(path)]
     return problems

@@ -10,6 +10,16 @@ namespace {
 constexpr size_t GroupFiles = 1000;
 constexpr uint64_t GroupBytes = 64u << 20;
 constexpr std::chrono::seconds GroupTime{1};
+// Descriptors a file's update needs beside those of the group's new files:
+// the file read, a folder flushed, and a spare.
+constexpr size_t OwnDescriptors = 4;
+
+// Every file of a group waits with its new file open: fewer where the
+// process may not hold that many.
+size_t MostFiles() {
+  static const size_t Most = std::clamp(Platform::FreeDescriptors(), OwnDescriptors + 1, GroupFiles + OwnDescriptors);
+  return Most - OwnDescriptors;
+}
 
 // Adds the folder of File to Folders, once.
 void AddFolderOf(const TNewFile& File, std::vector<std::string>& Folders) {
@@ -35,7 +45,7 @@ void TBatch::Add(std::unique_ptr<TNewFile> File, std::vector<std::string> Lines)
 bool TBatch::Holds(const Platform::TFileStamp& Read) const { return Held.count({Read.Volume, Read.Index}) > 0; }
 
 bool TBatch::Full() const {
-  return MustCommit || Files >= GroupFiles || Bytes >= GroupBytes ||
+  return MustCommit || Files >= MostFiles() || Bytes >= GroupBytes ||
          (Files > 0 && std::chrono::steady_clock::now() - Started >= GroupTime);
 }
 
@@ -53,7 +63,7 @@ void TBatch::Fail(size_t ShownUntil) {
   Raise<EWriteError>();
 }
 
-bool TBatch::Commit(std::string& Refused) {
+bool TBatch::Commit(std::string& Refused, std::string& Kept) {
   if (Failed) return true;
   // Any failure on the way, a line that cannot be shown included, ends the
   // run: nothing more is done then.
@@ -92,6 +102,7 @@ bool TBatch::Commit(std::string& Refused) {
     return true;
   }
   Refused = Entries[Stop].File->Path;
+  Kept = Entries[Stop].File->GiveBack();
   Entries[Stop].File.reset();
   ++Next;
   return false;

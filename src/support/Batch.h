@@ -11,7 +11,7 @@
 //   written ───> waiting ─────────────────> flushed ─────────> placed: its lines shown
 //                   │                          │
 //                   │                          │ refused
-//                   │                          └────────> returned by Commit, given back
+//                   │                          └────────> given back, its name returned by Commit
 //                   │ GiveBack: a halt or a failure ends the run
 //                   └────────────────────────────────────> given back: its new file
 //                                                          removed, its backup taken back
@@ -38,16 +38,18 @@ class TBatch {
   void Add(std::unique_ptr<TNewFile> File, std::vector<std::string> Lines);
   // True when the file that Read describes waits here, under any name.
   bool Holds(const Platform::TFileStamp& Read) const;
-  // True when the group should be committed now: it holds 1,000 files or
-  // 64 MB, its first file came a second ago, or its last cannot wait.
+  // True when the group should be committed now: it holds 1,000 files (or
+  // as many as the descriptors free allow) or 64 MB, its first file came a
+  // second ago, or its last cannot wait.
   bool Full() const;
   // Places the waiting files in order and shows the lines before each, up
-  // to a file that is refused: false, with that file given back and its
-  // name in Refused (the caller reports it, then commits again); true once
-  // every file has its name and every line is shown. Raises EWriteError
-  // when a flush fails, EFCreateError when a file cannot take its name for
-  // another reason; after any failure the batch does nothing more.
-  bool Commit(std::string& Refused);
+  // to a file that is refused: false, with that file given back, its name
+  // in Refused and, where its backup name stays, that name in Kept (the
+  // caller reports them, then commits again); true once every file has its
+  // name and every line is shown. Raises EWriteError when a flush fails,
+  // EFCreateError when a file cannot take its name for another reason;
+  // after any failure the batch does nothing more.
+  bool Commit(std::string& Refused, std::string& Kept);
   // Gives back every file still waiting.
   void GiveBack();
 

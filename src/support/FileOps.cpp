@@ -77,17 +77,18 @@ bool CanReplaceFile(const std::string& Path) {
 
 namespace {
 
-// Calls Make with fresh short names in Folder until one is not taken, and
-// sets Name to the one it took; returns Make's last code. Short, so that it
-// fits wherever the file's own path nearly fills the platform's limit.
+// Calls Make with fresh names, Prefix followed by ".qv" and five hex digits,
+// until one is not taken, and sets Name to the one it took; returns Make's
+// last code. Short, so that a temporary fits wherever the file's own path
+// nearly fills the platform's limit.
 template <class TMake>
-int WithFreshName(const std::string& Folder, std::string& Name, TMake Make) {
+int WithFreshName(const std::string& Prefix, std::string& Name, TMake Make) {
   static std::mt19937 Random{std::random_device{}()};
   for (int Attempts = 1;; ++Attempts) {
     char Short[16];
     std::snprintf(Short, sizeof Short, ".qv%05X", static_cast<unsigned>(Random() & 0xFFFFF));
-    int Code = Make(Folder + Short);
-    if (Code == 0) Name = Folder + Short;
+    int Code = Make(Prefix + Short);
+    if (Code == 0) Name = Prefix + Short;
     if (!Platform::IsNameTaken(Code) || Attempts == 100) return Code;
   }
 }
@@ -103,7 +104,9 @@ bool HoldsFileRead(const TNewFile& New, const std::string& Name) {
 
 TPlaced Outcome(int Code) {
   if (Code == 0) return TPlaced::Done;
-  return Platform::IsRefusal(Code) || Platform::IsNameTaken(Code) ? TPlaced::Refused : TPlaced::Failed;
+  // The file gone meanwhile, or a name too long for its folder.
+  bool Refused = Platform::IsRefusal(Code) || Platform::IsNameTaken(Code) || Platform::IsNotFound(Code);
+  return Refused ? TPlaced::Refused : TPlaced::Failed;
 }
 
 // Replaces the file at Path, held open by another program that lets it be
@@ -117,26 +120,57 @@ int PlaceBesideHeldFile(TNewFile& New) {
   return Code;
 }
 
-}  // namespace
-
-int CreateNewFile(const std::string& Path, TNewFile& New) {
-  std::string Folder = ExtractDirectory(Path, Platform::LeadBytes());
-  int Code = Platform::CreateUnnamed(Folder, New.File);
-  if (Code != Platform::Unsupported) return Code;
-  return WithFreshName(Folder, New.Temporary,
-                       [&](const std::string& Name) { return Platform::CreateExclusive(Name, New.File); });
+// Closes New's file, noting it as written. A stamp that cannot be taken
+// matches nothing: what is under its name is then kept, never removed.
+int CloseNewFile(TNewFile& New) {
+  Platform::StampOf(New.File, New.Written);
+  int Code = Platform::CloseFile(New.File);
+  New.File = nullptr;
+  return Code;
 }
 
-TNewFile::~TNewFile() {
-  if (File != nullptr) Platform::CloseFile(File);
-  if (Placed) return;
+// After an exchange undone: a program that wrote to Path meanwhile wrote
+// to the new file, or put its own there. Unless it is still exactly as
+// written, it is kept beside the file, as Path followed by ".qv" and five
+// hex digits (under its temporary name where even that fails).
+void KeepUnlessAsWritten(TNewFile& New) {
+  Platform::TFileStamp Now;
+  if (Platform::StampOfName(New.Temporary, Now) == 0 && Now == New.Written) return;
+  WithFreshName(New.Path, New.Temporary,
+                [&](const std::string& Name) { return Platform::RenameNoReplace(New.Temporary, Name); });
+  New.Temporary.clear();
+}
+
+}  // namespace
+
+TWritten CreateNewFile(const std::string& Path, Platform::TFileState* Model, TNewFile& New) {
+  std::string Folder = ExtractDirectory(Path, Platform::LeadBytes());
+  int Code = Platform::CreateUnnamed(Folder, New.File);
+  if (Code == Platform::Unsupported)
+    Code = WithFreshName(Folder, New.Temporary,
+                         [&](const std::string& Name) { return Platform::CreateExclusive(Name, New.File); });
+  // Given its access while only its owner can read it.
+  if (Code == 0) Code = Platform::CopyAccess(Model, New.File);
+  if (Code == 0) return TWritten::Done;
+  if (Platform::IsRefusal(Code)) return TWritten::Refused;
+  if (Platform::IsNotFound(Code)) return TWritten::NameTooLong;
+  return Platform::IsOutOfDescriptors(Code) ? TWritten::OutOfDescriptors : TWritten::Failed;
+}
+
+std::string TNewFile::GiveBack() {
+  if (File != nullptr) CloseNewFile(*this);
+  if (Placed) return "";
   if (!Temporary.empty()) Platform::DeleteName(Temporary);
   // A backup that has become the only name of the content read stays:
-  // another program has put its own file under Path.
+  // another program has put its own file under Path, or taken it away.
   Platform::TFileStamp Kept;
-  if (Made == TBackup::Linked && Platform::StampOfName(Backup, Kept) == 0 && Kept.Links >= 2)
-    Platform::DeleteName(Backup);
-  if (Made == TBackup::Moved) MoveToName(Backup, Path);
+  bool Alone = !Backup.empty() && Platform::StampOfName(Backup, Kept) == 0 && Kept.Links < 2;
+  if (Made == TBackup::Linked && Kept.Links >= 2) Platform::DeleteName(Backup);
+  if (Made == TBackup::Moved) Alone = !MoveToName(Backup, Path);
+  std::string Stays = Alone ? Backup : "";
+  Temporary.clear();
+  Backup.clear();
+  return Stays;
 }
 
 TPlaced PlaceNewFile(TNewFile& New) {
@@ -146,24 +180,23 @@ TPlaced PlaceNewFile(TNewFile& New) {
   if (New.Temporary.empty())
     Code = WithFreshName(ExtractDirectory(New.Path, Platform::LeadBytes()), New.Temporary,
                          [&](const std::string& Name) { return Platform::NameFile(New.File, Name); });
-  int Closed = Platform::CloseFile(New.File);
-  New.File = nullptr;
+  int Closed = CloseNewFile(New);
   if (Code != 0 || Closed != 0) return Outcome(Code != 0 ? Code : Closed);
+  // The old file has only its backup name where it was moved there: Path is
+  // then taken unless another program has put a file there since.
+  if (!HoldsFileRead(New, New.Made == TBackup::Moved ? New.Backup : New.Path)) return TPlaced::Refused;
   if (New.Made == TBackup::Moved) {
-    // The old file has only its backup name: Path is taken unless another
-    // program has put a file there since.
-    if (!HoldsFileRead(New, New.Backup)) return TPlaced::Refused;
     Code = Platform::RenameNoReplace(New.Temporary, New.Path);
   } else if ((Code = Platform::ExchangeNames(New.Temporary, New.Path)) == 0) {
-    // Swapped in one step, then checked: what came out must be the file
-    // read, or it goes back, so that a save made at any moment stays.
+    // Checked again once swapped: what came out must be the file read, or
+    // it goes back, so that a change made just before the exchange stays.
     if (!HoldsFileRead(New, New.Temporary)) {
       Platform::ExchangeNames(New.Temporary, New.Path);
+      KeepUnlessAsWritten(New);
       return TPlaced::Refused;
     }
     Platform::DeleteName(New.Temporary);
   } else if (Code == Platform::Unsupported) {
-    if (!HoldsFileRead(New, New.Path)) return TPlaced::Refused;
     Code = Platform::RenameOver(New.Temporary, New.Path, New.Backup.empty() ? New.Path : New.Backup);
     // A file another program holds open may refuse to be replaced and yet
     // let itself be renamed.

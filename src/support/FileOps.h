@@ -44,7 +44,7 @@ bool CanReplaceFile(const std::string& Path);
 
 // A new file written beside the file at Path, and the backup made for the
 // old file, waiting until the new file takes Path's name (PlaceNewFile).
-// Destroyed before that, the new file goes, and so does a backup this run
+// Given back before that, the new file goes, and so does a backup this run
 // made, unless it has become the only name of the content read.
 struct TNewFile {
   std::string Path, Backup;
@@ -52,30 +52,43 @@ struct TNewFile {
   Platform::TFileState* File = nullptr;   // open until it takes Path's name
   TBackup Made = TBackup::None;
   uint64_t Size = 0;
-  Platform::TFileStamp Read;  // what Path held when it was read
+  Platform::TFileStamp Read;     // what Path held when it was read
+  Platform::TFileStamp Written;  // the new file as it was closed
   bool Placed = false;
 
   // True while it may wait for other files: it has no name of its own for
   // a kill to leave behind, and the old file still has its name.
   bool CanWait() const { return Temporary.empty() && Made != TBackup::Moved; }
+  // Undoes what the run made for the file, unless it has been placed: its
+  // new file goes. Returns the backup name where it stays, the only name
+  // left of the content read; else "".
+  std::string GiveBack();
 
   TNewFile() = default;
   TNewFile(const TNewFile&) = delete;
   TNewFile& operator=(const TNewFile&) = delete;
-  ~TNewFile();
+  ~TNewFile() { GiveBack(); }
 };
 
-// Creates New's file in Path's folder, readable by its owner only: without a
-// name where the file system allows it, else under a short fresh name.
-// Returns 0 or the platform's error code.
-int CreateNewFile(const std::string& Path, TNewFile& New);
+// What came of writing a new file: Done, or not, because the text is not
+// the whole file (NotWhole), the folder or the file refuses it (Refused),
+// its name would pass the platform's limit (NameTooLong), no descriptor is
+// left for it (OutOfDescriptors), or a call failed otherwise (Failed).
+enum class TWritten { Done, NotWhole, Refused, NameTooLong, OutOfDescriptors, Failed };
+
+// Creates New's file in Path's folder, readable by its owner only, without
+// a name where the file system allows it, else under a short fresh name;
+// then gives it the access of the file Model is open on.
+TWritten CreateNewFile(const std::string& Path, Platform::TFileState* Model, TNewFile& New);
 
 enum class TPlaced { Done, Refused, Failed };
 
 // Gives the new file the name Path in one step, replacing the old file; a
 // crash leaves the old file or the new one, never half. Only the file that
 // was read, unchanged, is replaced, and only while its backup is another
-// name of it: another program's change or save stays. Refused when that is
-// not so, or when Path or its folder refuses; Failed when a call fails
-// otherwise.
+// name of it: another program's change or save stays, and what it wrote
+// while the names were exchanged and exchanged back is kept beside the
+// file (as Path followed by ".qv" and five hex digits). Refused when that is
+// not so, or when Path, its folder or the length of a name refuses; Failed
+// when a call fails otherwise.
 TPlaced PlaceNewFile(TNewFile& New);

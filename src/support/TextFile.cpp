@@ -155,13 +155,15 @@ std::string_view TTextFile::FirstLineHead() {
   return {Piece.get(), std::min(Length, HeadSize)};
 }
 
-bool TTextFile::WriteRewritten(std::string_view FirstLine, Platform::TFileState* Out, uint64_t& Size) {
+bool TTextFile::WriteRewritten(std::string_view FirstLine, Platform::TFileState* Out, uint64_t& Size,
+                               void (*BetweenPieces)()) {
   TLineRewriter Lines;
   std::unique_ptr<char[]> Buffer(new char[FirstLine.size() + 2 * Capacity + 36]);
   char* End = EndLine(std::copy(FirstLine.begin(), FirstLine.end(), Buffer.get()));
   Size = 0;
   auto Write = [&](std::string_view Bytes) {
-    if (!Bytes.empty() && Platform::WriteAll(Out, Bytes.data(), Bytes.size()) != 0) Raise<EWriteError>();
+    if (Out != nullptr && !Bytes.empty() && Platform::WriteAll(Out, Bytes.data(), Bytes.size()) != 0)
+      Raise<EWriteError>();
     Size += Bytes.size();
   };
   for (bool More = PieceRead || ReadPiece(); More;) {
@@ -175,6 +177,7 @@ bool TTextFile::WriteRewritten(std::string_view FirstLine, Platform::TFileState*
     if (!More) End = Lines.Finish(End);
     Write({Buffer.get(), static_cast<size_t>(End - Buffer.get())});
     End = Buffer.get();
+    if (More) BetweenPieces();
   }
   return Lines.Whole();
 }

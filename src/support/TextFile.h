@@ -59,12 +59,14 @@ class TTextFile {
   // (fewer only when the line is shorter); empty for a text without lines.
   static constexpr size_t HeadSize = 16;
   std::string_view FirstLineHead();
-  // Writes the text to Out with FirstLine in place of its first line and
-  // CR LF after every line; Size gets the bytes written. False when bytes
-  // other than NUL follow the text's end: the text is not all of the file.
-  // Raises EReadError when a read fails or the file holds 2 GiB or more,
-  // EWriteError when a write fails.
-  bool WriteRewritten(std::string_view FirstLine, Platform::TFileState* Out, uint64_t& Size);
+  // Writes the text to Out (where it is not null: else the text is only
+  // read through) with FirstLine in place of its first line and CR LF after
+  // every line; Size gets the bytes written; BetweenPieces runs after each
+  // piece but the last. False when bytes other than NUL follow the text's
+  // end: the text is not all of the file. Raises EReadError when a read
+  // fails or the file holds 2 GiB or more, EWriteError when a write fails.
+  bool WriteRewritten(std::string_view FirstLine, Platform::TFileState* Out, uint64_t& Size,
+                      void (*BetweenPieces)());
   // The whole text, up to its first NUL, with its line breaks as they are.
   // Raises EReadError as WriteRewritten does.
   std::string ReadText();
