@@ -2,27 +2,7 @@
 
 #include <algorithm>
 
-#include "Failures.h"
 #include "TextFile.h"
-
-void LineList::CheckIndex(int Index) const {
-  if (Index < 0 || Index >= Count()) Raise<EStringListError>(Index);
-}
-
-std::string LineList::Get(int Index) const {
-  CheckIndex(Index);
-  return Lines[Index];
-}
-
-void LineList::Put(int Index, const std::string& Line) {
-  CheckIndex(Index);
-  Lines[Index] = Line;
-}
-
-int LineList::Add(const std::string& Line) {
-  Lines.push_back(Line);
-  return Count() - 1;
-}
 
 void LineList::LoadLines(const std::string& Path, Platform::TReadable Kinds) {
   TTextFile File(Path, Kinds);
@@ -39,10 +19,4 @@ void LineList::SplitLines(std::string_view Text) {
     if (End < Text.size() && Text[End] == '\n') ++End;
     Start = End;
   }
-}
-
-std::string LineList::JoinLines() const {
-  std::string Text;
-  for (const std::string& Line : Lines) Text.append(Line).append("\r\n");
-  return Text;
 }

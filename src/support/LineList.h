@@ -11,11 +11,9 @@ class LineList {
  public:
   void Clear() { Lines.clear(); }
   int Count() const { return static_cast<int>(Lines.size()); }
-  // Raise EStringListError for an index outside 0 .. Count() - 1.
-  std::string Get(int Index) const;
-  void Put(int Index, const std::string& Line);
-  // Returns the new entry's index.
-  int Add(const std::string& Line);
+  // Index must be below Count().
+  const std::string& Get(int Index) const { return Lines[Index]; }
+  void Add(const std::string& Line) { Lines.push_back(Line); }
 
   // Replaces the entries with the lines of the file at Path (a pipe too,
   // where Kinds allows). Raises EFOpenError (the entries stay) when it
@@ -25,11 +23,7 @@ class LineList {
   // LF each end a line, a last line without a break counts too; the first
   // NUL ends the text.
   void SplitLines(std::string_view Text);
-  // All entries, each followed by CR LF.
-  std::string JoinLines() const;
 
  private:
-  void CheckIndex(int Index) const;
-
   std::vector<std::string> Lines;
 };

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "support/Failures.h"
-
 // How a text splits into lines: each row gives the count, then the lines
 // joined by "|".
 TEST(LineList, SplitLines) {
@@ -29,20 +27,5 @@ TEST(LineList, SplitLines) {
     std::string Got = std::to_string(List.Count()) + ":";
     for (int I = 0; I < List.Count(); ++I) Got += (I > 0 ? "|" : "") + List.Get(I);
     EXPECT_EQ(Row.Want, Got) << Row.Text;
-  }
-}
-
-TEST(LineList, JoinAndIndexOutOfRange) {
-  LineList List;
-  EXPECT_EQ(0, List.Add("a"));
-  EXPECT_EQ(1, List.Add(""));
-  List.Put(1, "b");
-  EXPECT_EQ("a\r\nb\r\n", List.JoinLines());
-  EXPECT_THROW(List.Get(2), EStringListError);
-  try {
-    List.Put(-1, "");
-    ADD_FAILURE() << "no failure raised";
-  } catch (const EStringListError& Failure) {
-    EXPECT_EQ("Indice de liste hors limites (-1)", Failure.Message);
   }
 }
