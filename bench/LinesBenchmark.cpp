@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "support/TextFile.h"
+#include "support/LineRewriter.h"
 
 namespace {
 
