@@ -25,16 +25,13 @@ std::string InOutErrorText(int Code) {
 }  // namespace
 
 EFOpenError::EFOpenError(const std::string& Path)
-    : EStreamError(Text("Impossible d'ouvrir le fichier %s", {Path})) {}
+    : Exception(Text("Impossible d'ouvrir le fichier %s", {Path})) {}
 
 EFCreateError::EFCreateError(const std::string& Path)
-    : EStreamError(Text("Impossible de créer le fichier %s", {Path})) {}
+    : Exception(Text("Impossible de créer le fichier %s", {Path})) {}
 
-EReadError::EReadError() : EFilerError(Text("Erreur de lecture dans le flux")) {}
+EReadError::EReadError() : Exception(Text("Erreur de lecture dans le flux")) {}
 
-EWriteError::EWriteError() : EFilerError(Text("Erreur d'écriture dans le flux")) {}
-
-EStringListError::EStringListError(int Index)
-    : Exception(Text("Indice de liste hors limites (%d)", {std::to_string(Index)})) {}
+EWriteError::EWriteError() : Exception(Text("Erreur d'écriture dans le flux")) {}
 
 EInOutError::EInOutError(int Code) : Exception(InOutErrorText(Code)), ErrorCode(Code) {}

@@ -15,46 +15,28 @@ class Exception {
   const void* RaiseAddress = nullptr;
 };
 
-class EStreamError : public Exception {
- public:
-  using Exception::Exception;
-  const char* ClassName() const override { return "EStreamError"; }
-};
-
-class EFOpenError : public EStreamError {
+class EFOpenError : public Exception {
  public:
   explicit EFOpenError(const std::string& Path);
   const char* ClassName() const override { return "EFOpenError"; }
 };
 
-class EFCreateError : public EStreamError {
+class EFCreateError : public Exception {
  public:
   explicit EFCreateError(const std::string& Path);
   const char* ClassName() const override { return "EFCreateError"; }
 };
 
-class EFilerError : public EStreamError {
- public:
-  using EStreamError::EStreamError;
-  const char* ClassName() const override { return "EFilerError"; }
-};
-
-class EReadError : public EFilerError {
+class EReadError : public Exception {
  public:
   EReadError();
   const char* ClassName() const override { return "EReadError"; }
 };
 
-class EWriteError : public EFilerError {
+class EWriteError : public Exception {
  public:
   EWriteError();
   const char* ClassName() const override { return "EWriteError"; }
-};
-
-class EStringListError : public Exception {
- public:
-  explicit EStringListError(int Index);
-  const char* ClassName() const override { return "EStringListError"; }
 };
 
 // A failed write to standard output, with the platform's error code.
