@@ -8,11 +8,9 @@
 
 namespace {
 
-enum class TState { NotOpened, Open, OpenFailed };
-
-TState State = TState::NotOpened;
-Platform::TOutputKind Kind = Platform::TOutputKind::Stream;
+bool Opened = false;  // standard output is opened at the first write
 int OpenError = 0;
+Platform::TOutputKind Kind = Platform::TOutputKind::Stream;
 int PendingError = 0;
 char Buffer[128];
 size_t Used = 0;
@@ -40,14 +38,9 @@ void Append(std::string_view Bytes) {
 }  // namespace
 
 void WriteStdOutLine(std::string_view Text) {
-  if (State == TState::NotOpened) {
-    OpenError = Platform::OpenStdOut(Kind);
-    State = OpenError == 0 ? TState::Open : TState::OpenFailed;
-  }
-  if (State == TState::OpenFailed) {
-    Note(OpenError);
-    return;
-  }
+  if (!Opened) OpenError = Platform::OpenStdOut(Kind);
+  Opened = true;
+  if (OpenError != 0) return Note(OpenError);
   Append(Text);
   Append("\r\n");
   if (Kind == Platform::TOutputKind::Console) FlushBuffer();
@@ -64,6 +57,6 @@ void CheckStdOut() {
 }
 
 bool CloseStdOut() {
-  if (State == TState::Open) FlushBuffer();
+  FlushBuffer();  // nothing is buffered unless it was opened
   return TakeStdOutError() == 0;
 }
