@@ -6,7 +6,7 @@
 #include "support/StdOut.h"
 
 void ShowLine(const std::string& Text) {
-  if (OptionTable[optQuiet]->Enabled) return;
+  if (OptionTable[optQuiet].Enabled) return;
   WriteStdOutLine(Text);
   CheckStdOut();
 }
@@ -21,7 +21,7 @@ void ShowHelp() {
   for (const char* Line : HelpPage) ShowLine(Line);
 }
 
-bool HaltsOnErrors() { return OptionTable[optHaltOnErrors]->Enabled; }
+bool HaltsOnErrors() { return OptionTable[optHaltOnErrors].Enabled; }
 
 void ReportError(const std::string& Text, int Code) {
   ShowLine(Text);

@@ -2,9 +2,10 @@
 
 #include <string_view>
 
+#include "support/CommandLine.h"
 #include "support/Platform.h"
 
-std::array<std::unique_ptr<TOption>, OptionCount> OptionTable;
+std::array<TOption, OptionCount> OptionTable;
 std::vector<std::string> FileSpecs;
 
 namespace {
@@ -29,8 +30,6 @@ constexpr TSwitch Switches[] = {
     {'E', optHaltOnErrors, TSwitchKind::Sign},
 };
 
-bool IsBlank(char Byte) { return static_cast<unsigned char>(Byte) <= 0x20; }
-
 char UpperAscii(char Byte) { return Byte >= 'a' && Byte <= 'z' ? Byte - 'a' + 'A' : Byte; }
 
 // Applies the switch Argument names; false when it names none.
@@ -38,7 +37,7 @@ bool ApplySwitch(const std::string& Argument) {
   if (Argument.size() < 2) return false;
   for (const TSwitch& Switch : Switches) {
     if (Switch.Letter != UpperAscii(Argument[1])) continue;
-    TOption& Option = *OptionTable[Switch.Slot];
+    TOption& Option = OptionTable[Switch.Slot];
     switch (Switch.Kind) {
       case TSwitchKind::Flag:
         Option.Enabled = true;
@@ -59,26 +58,14 @@ bool ApplySwitch(const std::string& Argument) {
 
 }  // namespace
 
-std::string TrimBlanks(std::string_view Text) {
-  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
-  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
-  return std::string(Text);
-}
-
 void CreateOptions() {
   FileSpecs.clear();
-  for (uint8_t Slot = 0; Slot < OptionCount; ++Slot)
-    OptionTable[Slot] = std::make_unique<TOption>(Slot);
+  OptionTable = {};
 }
 
 void SetDefaultOptions() {
-  OptionTable[optBackupExt]->Enabled = true;
-  OptionTable[optBackupExt]->Value = DefaultBackupExt;
-  OptionTable[optBackup]->Enabled = true;
-}
-
-void FreeOptions() {
-  for (int Slot = OptionCount - 1; Slot >= 0; --Slot) OptionTable[Slot].reset();
+  OptionTable[optBackupExt] = {true, DefaultBackupExt};
+  OptionTable[optBackup].Enabled = true;
 }
 
 bool ParseCommandLine() { return ParseArguments(Platform::Arguments()); }
@@ -95,11 +82,10 @@ bool ParseArguments(const std::vector<std::string>& Arguments) {
                std::string_view(Platform::SwitchChars()).find(Argument[0]) == std::string_view::npos) {
       if (!Platform::ShellExpandsPatterns()) FileSpecs.clear();
       FileSpecs.push_back(Platform::ShellExpandsPatterns() ? Given : Argument);
-      OptionTable[optFileSpec]->Value = Argument;
-      OptionTable[optFileSpec]->Enabled = true;
+      OptionTable[optFileSpec] = {true, Argument};
     } else if (!ApplySwitch(Argument)) {
       Valid = false;
     }
   }
-  return Valid && (OptionTable[optFileSpec]->Enabled || OptionTable[optFileList]->Enabled);
+  return Valid && (OptionTable[optFileSpec].Enabled || OptionTable[optFileList].Enabled);
 }

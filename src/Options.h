@@ -4,9 +4,7 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 enum TOptionIndex : uint8_t {
@@ -19,32 +17,25 @@ enum TOptionIndex : uint8_t {
   OptionCount
 };
 
-class TOption {
- public:
-  explicit TOption(uint8_t Slot) : Index(Slot) {}
-
-  uint8_t Index;
+struct TOption {
   bool Enabled = false;
   std::string Value;
 };
 
 constexpr const char* DefaultBackupExt = "bak";
 
-extern std::array<std::unique_ptr<TOption>, OptionCount> OptionTable;
+extern std::array<TOption, OptionCount> OptionTable;
 // The file specifications in the order given: every positional argument,
 // as typed (untrimmed), where the platform says so, otherwise the last one
 // only. Slot optFileSpec holds the last one, trimmed.
 extern std::vector<std::string> FileSpecs;
 
+// Empties the table and the file specifications.
 void CreateOptions();
 void SetDefaultOptions();
-void FreeOptions();
 
 // Reads the process's arguments into the table: true means run, false means
 // show the help page (an unknown switch, or neither a file specification nor
 // a list file).
 bool ParseCommandLine();
 bool ParseArguments(const std::vector<std::string>& Arguments);
-
-// Text without the bytes up to 0x20 at either end.
-std::string TrimBlanks(std::string_view Text);

@@ -11,6 +11,7 @@
 #include "Globals.h"
 #include "Options.h"
 #include "support/Batch.h"
+#include "support/CommandLine.h"
 #include "support/Failures.h"
 #include "support/FileOps.h"
 #include "support/Format.h"
@@ -112,8 +113,8 @@ void UpdateFile(int Number, const std::string& Path) {
   if (!FileIsPresent(Path)) return ReportFileError(SFileNotFound, ExitFileNotFound);
   std::unique_ptr<TTextFile> Text = OpenToUpdate(Path);
   if (!HasSylkHeader(Text->FirstLineHead())) return ReportFileError(SNotSylkFile, ExitNotSylk);
-  bool KeepsBackup = OptionTable[optBackup]->Enabled;
-  std::string Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt]->Value, Platform::LeadBytes());
+  bool KeepsBackup = OptionTable[optBackup].Enabled;
+  std::string Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt].Value, Platform::LeadBytes());
   // Nothing is written where the file could not be renamed or replaced.
   bool Allowed = KeepsBackup ? Platform::CanRename(Path) : CanReplaceFile(Path);
   Writing = std::make_unique<TNewFile>();
@@ -168,7 +169,7 @@ void AddMatchingFiles(const std::string& Spec, LineList& List) {
 
 void BuildFileList(LineList& List) {
   List.Clear();
-  const TOption& ListFile = *OptionTable[optFileList];
+  const TOption& ListFile = OptionTable[optFileList];
   if (ListFile.Enabled) {
     if (!FileIsPresent(ListFile.Value)) {
       ShowLine(Format(SFileListNotFound, {ListFile.Value}));
@@ -178,7 +179,7 @@ void BuildFileList(LineList& List) {
     List.LoadLines(ListFile.Value, Platform::TReadable::FileOrPipe);
     ShowLine(Format(SFileListRead, {ListFile.Value, std::to_string(List.Count())}));
   }
-  if (OptionTable[optFileSpec]->Enabled) {
+  if (OptionTable[optFileSpec].Enabled) {
     // The wildcards' names replace those of the list file.
     List.Clear();
     for (const std::string& Spec : FileSpecs) AddMatchingFiles(Spec, List);
@@ -220,14 +221,11 @@ void Entry() {
 }  // namespace
 
 int main(int ArgC, char** ArgV) {
-  // The modules in start order, after the process support; they stop in
-  // reverse order.
+  // The modules that start or stop anything, in start order, after the
+  // process support; they stop in reverse order.
   RunProcess(ArgC, ArgV,
              {
-                 {nullptr, nullptr},  // FileUtils
-                 {[] { CreateOptions(); SetDefaultOptions(); }, FreeOptions},
-                 {nullptr, nullptr},  // Globals
-                 {nullptr, nullptr},  // DisplayMsg
+                 {[] { CreateOptions(); SetDefaultOptions(); }, nullptr},          // Options
                  {nullptr, [] { Writing.reset(); Batch.GiveBack(); }},  // Quorvadel
              },
              Entry);

@@ -4,8 +4,6 @@ namespace {
 
 constexpr size_t MaxUnquotedRun = 4096;
 
-bool IsBlank(char Byte) { return static_cast<unsigned char>(Byte) <= 0x20; }
-
 // Reads the argument that starts at Pos, after skipping blanks and pairs of
 // quotes; Pos moves past it.
 std::string NextArgument(std::string_view Line, size_t& Pos) {
@@ -33,6 +31,14 @@ std::string NextArgument(std::string_view Line, size_t& Pos) {
 }
 
 }  // namespace
+
+bool IsBlank(char Byte) { return static_cast<unsigned char>(Byte) <= 0x20; }
+
+std::string TrimBlanks(std::string_view Text) {
+  while (!Text.empty() && IsBlank(Text.front())) Text.remove_prefix(1);
+  while (!Text.empty() && IsBlank(Text.back())) Text.remove_suffix(1);
+  return std::string(Text);
+}
 
 std::vector<std::string> SplitCommandLine(std::string_view CommandLine) {
   std::vector<std::string> Arguments;

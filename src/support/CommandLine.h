@@ -1,4 +1,4 @@
-// Splitting a Windows command line into arguments.
+// Splitting a Windows command line into arguments, and the blanks between them.
 #pragma once
 
 #include <string>
@@ -10,3 +10,8 @@
 // argument; a lone pair of quotes between arguments is no argument; an
 // unquoted run longer than 4096 bytes is cut, its rest read as the next one.
 std::vector<std::string> SplitCommandLine(std::string_view CommandLine);
+
+// True for the bytes up to 0x20.
+bool IsBlank(char Byte);
+// Text without blanks at either end.
+std::string TrimBlanks(std::string_view Text);

@@ -25,8 +25,7 @@ TEST(ParseArguments, Rows) {
     SetDefaultOptions();
     std::string Table = ParseArguments(Row.Arguments) ? "run" : "help";
     for (uint8_t Slot = 0; Slot < OptionCount; ++Slot)
-      if (OptionTable[Slot]->Enabled) Table += std::string(" ") + Names[Slot] + "[" + OptionTable[Slot]->Value + "]";
-    FreeOptions();
+      if (OptionTable[Slot].Enabled) Table += std::string(" ") + Names[Slot] + "[" + OptionTable[Slot].Value + "]";
     EXPECT_EQ(Row.Want, Table) << Row.Arguments.front();
   }
 }
