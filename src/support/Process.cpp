@@ -53,6 +53,19 @@ bool StopStartedModules() {
   Platform::Exit(Number);
 }
 
+// Runs Step, which starts or stops modules: a failure that escapes it ends
+// the process with a "Runtime error" line, not the report.
+template <class TStep>
+void WithRuntimeError(TStep Step) {
+  try {
+    Step();
+  } catch (const Exception& Failure) {
+    EndWithRuntimeError(RuntimeFailureObject, Failure.RaiseAddress);
+  } catch (...) {
+    EndWithRuntimeError(RuntimeFailureObject, CurrentCodeAddress());
+  }
+}
+
 [[noreturn]] void ReportUnhandledFailure(const Exception& Failure) {
   WriteStdOutLine(ExceptionReport(Failure));
   // When even the report cannot be written there is nowhere left to say so:
@@ -86,16 +99,12 @@ std::string RuntimeErrorLine(int Number, const void* Address) {
 void RunProcess(int ArgC, char** ArgV, const std::vector<TModule>& Modules, void (*Entry)()) {
   Platform::StartProcess(ArgC, ArgV);
   ProgramModules = Modules;
-  try {
+  WithRuntimeError([] {
     for (const TModule& Module : ProgramModules) {
       ++StartedModules;
       if (Module.Start != nullptr) Module.Start();
     }
-  } catch (const Exception& Failure) {
-    EndWithRuntimeError(RuntimeFailureObject, Failure.RaiseAddress);
-  } catch (...) {
-    EndWithRuntimeError(RuntimeFailureObject, CurrentCodeAddress());
-  }
+  });
   try {
     Entry();
   } catch (const Exception& Failure) {
@@ -111,13 +120,9 @@ void RunProcess(int ArgC, char** ArgV, const std::vector<TModule>& Modules, void
 }
 
 void EndProcess(int Code) {
-  try {
-    // Output lost at the very end must not pass for a clean run.
+  // Output lost at the very end must not pass for a clean run.
+  WithRuntimeError([&] {
     if (!StopStartedModules() && Code == 0) Code = ExitUnhandledFailure;
-  } catch (const Exception& Failure) {
-    EndWithRuntimeError(RuntimeFailureObject, Failure.RaiseAddress);
-  } catch (...) {
-    EndWithRuntimeError(RuntimeFailureObject, CurrentCodeAddress());
-  }
+  });
   Platform::Exit(Code);
 }
