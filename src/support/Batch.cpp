@@ -31,7 +31,7 @@ void AddFolderOf(const TNewFile& File, std::vector<std::string>& Folders) {
 
 void TBatch::Show(const std::string& Text) {
   if (Files == 0) ShowLine(Text);
-  else Entries.push_back({Text, nullptr, {}});
+  else Entries.push_back({nullptr, {Text}});
 }
 
 void TBatch::Add(std::unique_ptr<TNewFile> File, std::vector<std::string> Lines) {
@@ -39,7 +39,7 @@ void TBatch::Add(std::unique_ptr<TNewFile> File, std::vector<std::string> Lines)
   Bytes += File->Size;
   MustCommit = !File->CanWait();
   Held.insert({File->Read.Volume, File->Read.Index});
-  Entries.push_back({"", std::move(File), std::move(Lines)});
+  Entries.push_back({std::move(File), std::move(Lines)});
 }
 
 bool TBatch::Holds(const Platform::TFileStamp& Read) const { return Held.count({Read.Volume, Read.Index}) > 0; }
@@ -50,11 +50,8 @@ bool TBatch::Full() const {
 }
 
 void TBatch::ShowUntil(size_t Stop) {
-  for (; Next < Stop; ++Next) {
-    const TEntry& Entry = Entries[Next];
-    if (!Entry.File) ShowLine(Entry.Line);
-    for (const std::string& Line : Entry.Lines) ShowLine(Line);
-  }
+  for (; Next < Stop; ++Next)
+    for (const std::string& Line : Entries[Next].Lines) ShowLine(Line);
 }
 
 void TBatch::Fail(size_t ShownUntil) {

@@ -5,16 +5,21 @@
 // stay. Output waits with the files: a line is shown once the files added
 // before it have their names, as a run file by file would show it.
 //
-// A file of a group:
+// A file of a group, and what moves it on:
 //
-//          Add               Commit: flush            place
-//   written ───> waiting ─────────────────> flushed ─────────> placed: its lines shown
-//                   │                          │
-//                   │                          │ refused
-//                   │                          └────────> given back, its name returned by Commit
-//                   │ GiveBack: a halt or a failure ends the run
-//                   └────────────────────────────────────> given back: its new file
-//                                                          removed, its backup taken back
+//          Add             Commit: flush          Commit: place         Commit: flush folders
+//  written ───> waiting ─────────────> flushed ─────────────> placed ─────────────────────> shown
+//                  │                      │
+//                  │                      │ Commit: refused by PlaceNewFile
+//                  │                      ├──────────> given back (TNewFile::GiveBack); Commit
+//                  │                      │            returns its name, and its backup's if kept
+//                  │ GiveBack: a halt     │ GiveBack: a halt at a refusal, or a
+//                  │ or a failure         │ failure while the group is placed
+//                  └──────────────────────┴──────────> given back: new file removed, backup taken back
+//
+// "written" is UpdateFile's: the new file written, the backup made. The
+// entries from Next on wait; Flushed says that they are on the disk; a
+// file's own progress is in its TNewFile (Placed, Temporary, Made).
 #pragma once
 
 #include <chrono>
@@ -55,9 +60,8 @@ class TBatch {
 
  private:
   struct TEntry {
-    std::string Line;                 // a line to show, where File is null
-    std::unique_ptr<TNewFile> File;
-    std::vector<std::string> Lines;   // shown once File has its name
+    std::unique_ptr<TNewFile> File;   // null for lines alone
+    std::vector<std::string> Lines;   // shown once File, if any, has its name
   };
 
   // Shows the lines of the entries from Next up to Stop, and goes past them.
