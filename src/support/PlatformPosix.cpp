@@ -267,55 +267,32 @@ int StampOfName(const std::string& Path, TFileStamp& Stamp) {
   return 0;
 }
 
-namespace {
-
-// Makes the entries of Folder durable. A folder that may be written but not
-// read cannot be opened for it: nothing to flush then.
-int SyncFolder(const std::string& Folder) {
-  int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (Descriptor < 0) return errno == EACCES ? 0 : errno;
-  // EINVAL: the file system has no way to flush; there is nothing to wait for.
-  int Code = fsync(Descriptor) != 0 && errno != EINVAL ? errno : 0;
-  close(Descriptor);
-  return Code;
-}
-
-// One syncfs for each file system that holds one of Files or Folders,
-// through a file where it can: the journal then commits once for all their
-// contents and entries.
-int SyncFileSystems(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders) {
+int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders) {
+  // Up to this many files and folders, each is flushed; beyond, each file
+  // system once, through a file where it can: the journal then commits once
+  // for all their contents and entries.
+  constexpr size_t Few = 8;
+  bool Many = Files.size() + Folders.size() > Few;
   std::vector<dev_t> Flushed;
-  auto Sync = [&](int Descriptor, dev_t Device) {
-    if (std::find(Flushed.begin(), Flushed.end(), Device) != Flushed.end()) return 0;
-    Flushed.push_back(Device);
-    return syncfs(Descriptor) != 0 && errno != EINVAL ? errno : 0;
+  auto Flush = [&](int Descriptor) {
+    struct stat Info;
+    if (Many && fstat(Descriptor, &Info) != 0) return errno;
+    if (Many && std::find(Flushed.begin(), Flushed.end(), Info.st_dev) != Flushed.end()) return 0;
+    if (Many) Flushed.push_back(Info.st_dev);
+    // EINVAL: the file system has no way to flush; there is nothing to wait for.
+    return (Many ? syncfs(Descriptor) : fsync(Descriptor)) != 0 && errno != EINVAL ? errno : 0;
   };
-  struct stat Info;
   for (TFileState* File : Files)
-    if (int Code = fstat(File->Descriptor, &Info) != 0 ? errno : Sync(File->Descriptor, Info.st_dev)) return Code;
+    if (int Code = Flush(File->Descriptor)) return Code;
   for (const std::string& Folder : Folders) {
-    const char* Name = Folder.empty() ? "." : Folder.c_str();
-    if (stat(Name, &Info) != 0) return errno;
-    if (std::find(Flushed.begin(), Flushed.end(), Info.st_dev) != Flushed.end()) continue;
-    int Descriptor = open(Name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (Descriptor < 0 && errno == EACCES) continue;  // as SyncFolder
-    int Code = Descriptor < 0 ? errno : Sync(Descriptor, Info.st_dev);
+    int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A folder that may be written but not read cannot be opened for it:
+    // nothing to flush then.
+    if (Descriptor < 0 && errno == EACCES) continue;
+    int Code = Descriptor < 0 ? errno : Flush(Descriptor);
     if (Descriptor >= 0) close(Descriptor);
     if (Code != 0) return Code;
   }
-  return 0;
-}
-
-}  // namespace
-
-int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders) {
-  // Up to this many files and folders, each is flushed.
-  constexpr size_t Few = 8;
-  if (Files.size() + Folders.size() > Few) return SyncFileSystems(Files, Folders);
-  for (TFileState* File : Files)
-    if (fsync(File->Descriptor) != 0 && errno != EINVAL) return errno;
-  for (const std::string& Folder : Folders)
-    if (int Code = SyncFolder(Folder)) return Code;
   return 0;
 }
 
