@@ -80,12 +80,13 @@ std::unique_ptr<TTextFile> OpenToUpdate(const std::string& Path) {
 // the new file cannot be created for another reason.
 TWritten WriteNewFile(const std::string& Path, TTextFile& Text, TNewFile& New, bool Allowed) {
   New.Path = Path;
+  New.Folder = ExtractDirectory(Path, Platform::LeadBytes());
   New.Read = Text.Stamp();
-  TWritten Written = Allowed ? CreateNewFile(Path, Text.Handle(), New) : TWritten::Refused;
+  TWritten Written = Allowed ? CreateNewFile(Text.Handle(), New) : TWritten::Refused;
   if (Written == TWritten::OutOfDescriptors) {
     // The group holds most of the descriptors; placed, it gives them back.
     CommitBatch();
-    Written = CreateNewFile(Path, Text.Handle(), New);
+    Written = CreateNewFile(Text.Handle(), New);
   }
   if (Written == TWritten::OutOfDescriptors || Written == TWritten::Failed) Raise<EFCreateError>(Path);
   bool Whole = Text.WriteRewritten(SylkIdRecord, Written == TWritten::Done ? New.File : nullptr, New.Size, CommitIfDue);
@@ -130,14 +131,6 @@ void UpdateFile(int Number, const std::string& Path) {
   std::vector<std::string> Lines{SSuccessfullyUpdated};
   if (KeepsBackup) Lines.insert(Lines.begin(), Format(SRenamedAs, {Backup}));
   Batch.Add(std::move(Writing), Lines);
-}
-
-// True when Path names a regular file; false when nothing at all is there.
-bool IsRegularFile(const std::string& Path, bool& Exists) {
-  uint32_t Attributes = 0;
-  int Code = Platform::QueryAttributes(Path, Attributes);
-  Exists = Code == 0 || !Platform::IsNotFound(Code);
-  return Code == 0 && (Attributes & (Platform::AttrDirectory | Platform::AttrSystem)) == 0;
 }
 
 // The name Spec stands for where the shell has expanded the patterns

@@ -23,8 +23,7 @@ size_t MostFiles() {
 
 // Adds the folder of File to Folders, once.
 void AddFolderOf(const TNewFile& File, std::vector<std::string>& Folders) {
-  std::string Folder = ExtractDirectory(File.Path, Platform::LeadBytes());
-  if (std::find(Folders.begin(), Folders.end(), Folder) == Folders.end()) Folders.push_back(Folder);
+  if (std::find(Folders.begin(), Folders.end(), File.Folder) == Folders.end()) Folders.push_back(File.Folder);
 }
 
 }  // namespace

@@ -2,29 +2,6 @@
 
 #include <cstdio>
 #include <random>
-#include <string_view>
-
-namespace {
-
-// Position of the last byte of Path that is one of Delimiters and not the
-// trail byte of a double-byte character; npos when there is none.
-size_t LastDelimiter(const std::string& Path, std::string_view Delimiters,
-                     const Platform::TLeadBytes& LeadBytes) {
-  size_t I = Path.size();
-  while (I > 0) {
-    --I;
-    if (Path[I] == '\0' || Delimiters.find(Path[I]) == std::string_view::npos) continue;
-    // The run of lead bytes before the byte: odd means the byte is a trail
-    // byte, and the scan goes on before its lead byte.
-    size_t Run = 0;
-    while (Run < I && LeadBytes[static_cast<unsigned char>(Path[I - Run - 1])]) ++Run;
-    if (Run % 2 == 0) return I;
-    --I;
-  }
-  return std::string::npos;
-}
-
-}  // namespace
 
 bool FileIsPresent(const std::string& Path) {
   Platform::TSearchState* Search = nullptr;
@@ -35,16 +12,11 @@ bool FileIsPresent(const std::string& Path) {
   return (Entry.Attributes & Platform::AttrDirectory) == 0;
 }
 
-std::string ReplaceExtension(const std::string& Path, const std::string& Ext,
-                             const Platform::TLeadBytes& LeadBytes) {
-  size_t Delimiter = LastDelimiter(Path, ExtensionDelimiters, LeadBytes);
-  if (Delimiter == std::string::npos || Path[Delimiter] != '.') return Path + Ext;
-  return Path.substr(0, Delimiter) + Ext;
-}
-
-std::string ExtractDirectory(const std::string& Path, const Platform::TLeadBytes& LeadBytes) {
-  size_t Delimiter = LastDelimiter(Path, Platform::PathDelimiters(), LeadBytes);
-  return Delimiter == std::string::npos ? std::string() : Path.substr(0, Delimiter + 1);
+bool IsRegularFile(const std::string& Path, bool& Exists) {
+  uint32_t Attributes = 0;
+  int Code = Platform::QueryAttributes(Path, Attributes);
+  Exists = Code == 0 || !Platform::IsNotFound(Code);
+  return Code == 0 && (Attributes & (Platform::AttrDirectory | Platform::AttrSystem)) == 0;
 }
 
 bool MoveToName(const std::string& Source, const std::string& Target) {
@@ -143,11 +115,10 @@ void KeepUnlessAsWritten(TNewFile& New) {
 
 }  // namespace
 
-TWritten CreateNewFile(const std::string& Path, Platform::TFileState* Model, TNewFile& New) {
-  std::string Folder = ExtractDirectory(Path, Platform::LeadBytes());
-  int Code = Platform::CreateUnnamed(Folder, New.File);
+TWritten CreateNewFile(Platform::TFileState* Model, TNewFile& New) {
+  int Code = Platform::CreateUnnamed(New.Folder, New.File);
   if (Code == Platform::Unsupported)
-    Code = WithFreshName(Folder, New.Temporary,
+    Code = WithFreshName(New.Folder, New.Temporary,
                          [&](const std::string& Name) { return Platform::CreateExclusive(Name, New.File); });
   // Given its access while only its owner can read it.
   if (Code == 0) Code = Platform::CopyAccess(Model, New.File);
@@ -178,7 +149,7 @@ TPlaced PlaceNewFile(TNewFile& New) {
   // nothing behind.
   int Code = 0;
   if (New.Temporary.empty())
-    Code = WithFreshName(ExtractDirectory(New.Path, Platform::LeadBytes()), New.Temporary,
+    Code = WithFreshName(New.Folder, New.Temporary,
                          [&](const std::string& Name) { return Platform::NameFile(New.File, Name); });
   int Closed = CloseNewFile(New);
   if (Code != 0 || Closed != 0) return Outcome(Code != 0 ? Code : Closed);

@@ -1,27 +1,21 @@
-// Operations on file names and files used by the update. None of them
-// prints or raises: each answers a Boolean or a string.
+// The file operations of an update, and the protocol that replaces a file:
+// its new file written beside it, its backup made, the new file placed.
+// None of them prints or raises: each answers a Boolean, a string or an
+// outcome.
 #pragma once
 
 #include <string>
 
+#include "FileNames.h"
 #include "Platform.h"
-
-// The bytes that end an extension when scanning a name backwards.
-constexpr const char* ExtensionDelimiters = ".\\:/";
 
 // True when the first entry a directory search finds for Path (a pattern)
 // is not a directory.
 bool FileIsPresent(const std::string& Path);
 
-// Path with everything from its last dot replaced by Ext when no other
-// delimiter follows that dot; otherwise Path followed by Ext. A delimiter
-// byte that is the trail byte of a double-byte character does not count.
-std::string ReplaceExtension(const std::string& Path, const std::string& Ext,
-                             const Platform::TLeadBytes& LeadBytes);
-
-// The start of Path up to and including its last path delimiter; empty when
-// Path has no directory part.
-std::string ExtractDirectory(const std::string& Path, const Platform::TLeadBytes& LeadBytes);
+// True when Path names a regular file (links followed); Exists is false
+// when nothing at all is there.
+bool IsRegularFile(const std::string& Path, bool& Exists);
 
 // Renames Source to Target; false when Target exists or the rename fails.
 bool MoveToName(const std::string& Source, const std::string& Target);
@@ -42,12 +36,13 @@ TBackup KeepAsBackup(const std::string& Path, const std::string& Backup,
 // directory, and renaming it would not be refused.
 bool CanReplaceFile(const std::string& Path);
 
-// A new file written beside the file at Path, and the backup made for the
-// old file, waiting until the new file takes Path's name (PlaceNewFile).
+// A new file written beside the file at Path (in Folder, Path's directory
+// part), and the backup made for the old file, waiting until the new file
+// takes Path's name (PlaceNewFile).
 // Given back before that, the new file goes, and so does a backup this run
 // made, unless it has become the only name of the content read.
 struct TNewFile {
-  std::string Path, Backup;
+  std::string Path, Folder, Backup;
   std::string Temporary;                  // the new file's name; empty while it has none
   Platform::TFileState* File = nullptr;   // open until it takes Path's name
   TBackup Made = TBackup::None;
@@ -76,10 +71,10 @@ struct TNewFile {
 // left for it (OutOfDescriptors), or a call failed otherwise (Failed).
 enum class TWritten { Done, NotWhole, Refused, NameTooLong, OutOfDescriptors, Failed };
 
-// Creates New's file in Path's folder, readable by its owner only, without
-// a name where the file system allows it, else under a short fresh name;
-// then gives it the access of the file Model is open on.
-TWritten CreateNewFile(const std::string& Path, Platform::TFileState* Model, TNewFile& New);
+// Creates New's file in its folder, readable by its owner only, without a
+// name where the file system allows it, else under a short fresh name; then
+// gives it the access of the file Model is open on.
+TWritten CreateNewFile(Platform::TFileState* Model, TNewFile& New);
 
 enum class TPlaced { Done, Refused, Failed };
 

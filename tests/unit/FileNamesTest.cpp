@@ -1,4 +1,4 @@
-#include "support/FileOps.h"
+#include "support/FileNames.h"
 
 #include <gtest/gtest.h>
 
