@@ -148,10 +148,7 @@ std::string NameAsTyped(const std::string& Spec, const std::string& Trimmed) {
 void AddMatchingFiles(const std::string& Spec, LineList& List) {
   std::string Trimmed = TrimBlanks(Spec);
   std::string Name = Platform::ShellExpandsPatterns() ? NameAsTyped(Spec, Trimmed) : "";
-  if (!Name.empty()) {
-    List.Add(Name);
-    return;
-  }
+  if (!Name.empty()) return List.Add(Name);
   LineList Found;
   // A folder that cannot be listed, or a listing that breaks off, must not
   // pass for an empty or a whole one: files would be left out unseen.
@@ -181,17 +178,16 @@ void BuildFileList(LineList& List) {
 }
 
 void ProcessFileList(const LineList& List) {
-  int Count = List.Count();
-  for (int I = 0; I < Count; ++I) {
-    try {
+  try {
+    for (int I = 0; I < List.Count(); ++I) {
       CommitIfDue();
       UpdateFile(I + 1, List.Get(I));
-    } catch (...) {
-      // The files before this one are done first, as they would have been
-      // alone; then the failure goes on to its report.
-      CommitBatch();
-      throw;
     }
+  } catch (...) {
+    // The files before the failing one are done first, as they would have
+    // been alone; then the failure goes on to its report.
+    CommitBatch();
+    throw;
   }
   CommitBatch();
 }
