@@ -30,6 +30,6 @@ print('units\tbuild-linux/tests/UnitTests')
 print('fuzz seeds\tbuild-fuzz/fuzz/LinesFuzz fuzz/corpus/Lines/*')
 print('reader\t%s --interop build-linux/quorvadel' % sys.argv[1])
 PY
-python3 "$mutate" --build "cmake --build build-linux && cmake --build build-fuzz" \
+python3 "$mutate" --build "cmake --build build-linux && cmake --build build-fuzz" --test true \
   --cases cases.txt --sample "$sample" --seed "$seed" --json "$out" \
   $(ls src/*.cpp src/support/*.cpp | grep -v Win32)
