@@ -1,7 +1,7 @@
 #!/bin/sh
 # The kill matrix: which check of the suite catches which fault, and which
 # catches a fault no other does. Every case (a row of the table, the fault
-# or writer runs of a row, the units, the fuzzer's seeds, the reader check)
+# or writer runs of a row, the units, the fuzzer's seeds, the byte oracle)
 # runs on every mutant of the Linux sources, in a worktree of its own so the
 # sources here are never touched.
 #   scripts/kill-matrix.sh SAMPLE SEED OUT.json
@@ -28,7 +28,7 @@ for row in rows:
         print("sweep: %s\t%s --faults -k '%s' build-linux/quorvadel" % (row['name'], sys.argv[1], name))
 print('units\tbuild-linux/tests/UnitTests')
 print('fuzz seeds\tbuild-fuzz/fuzz/LinesFuzz fuzz/corpus/Lines/*')
-print('reader\t%s --interop build-linux/quorvadel' % sys.argv[1])
+print('oracle\t%s --oracle build-linux/quorvadel' % sys.argv[1])
 PY
 python3 "$mutate" --build "cmake --build build-linux && cmake --build build-fuzz" --test true \
   --cases cases.txt --sample "$sample" --seed "$seed" --json "$out" \

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs what the build and the tests need (Debian packages), then builds
 # and runs every test: on Linux as released (the scenarios once more under
-# valgrind, the faults, a real spreadsheet reader) and under AddressSanitizer
+# valgrind, the faults, the byte oracle over real files) and under AddressSanitizer
 # and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64 and
 # the 32-bit one under wine in a 32-bit prefix, each with its zip; the fuzzer
 # runs for a minute; the Debian package is built, installed, run from the PATH
@@ -22,7 +22,6 @@ need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64
 need i686-w64-mingw32-g++-posix g++-mingw-w64-i686
 need valgrind valgrind
 need clang++ clang
-need ssconvert gnumeric
 need dpkg-shlibdeps dpkg-dev
 [ -x /usr/lib/wine/wine64 ] || missing="$missing wine wine64"
 if [ ! -x /usr/lib/wine/wine ]; then  # the 32-bit wine, from the i386 architecture
