@@ -14,7 +14,8 @@
 #                                 with it, every call failing in turn, a kill at every call
 #
 # A Windows program (its name ends in .exe) keeps permission bits only as the
-# read-only attribute, and its texts are in code page 1252.
+# read-only attribute, has hidden and system attributes too, and its texts are in
+# code page 1252.
 import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
@@ -76,8 +77,19 @@ def text(data):
     return data.replace(b'{\xc3\xa0}', b'\xe0' if WINDOWS else b'\xc3\xa0').replace(b'{\xc3\xa9}', b'\xe9' if WINDOWS else b'\xc3\xa9')
 
 
-def entry(kind, mode, content):
-    return kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content
+def entry(kind, mode, content, attrib=''):
+    mode = mode & ~0o222 if 'r' in attrib else mode
+    return (kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content,
+            ''.join(bit for bit in 'hs' if bit in attrib))
+
+
+def dos_attributes(path, bits=None):
+    # wine keeps a file's hidden and system attributes in an extended attribute (read-only is
+    # the write bits): sets them to bits, or returns them as letters.
+    if bits is not None: return os.setxattr(path, 'user.DOSATTRIB', b'0x%x' % bits)
+    try: bits = int(os.getxattr(path, 'user.DOSATTRIB').split(b'\0')[0], 16)
+    except OSError: bits = 0
+    return ''.join(bit for bit, mask in (('h', 2), ('s', 4)) if bits & mask)
 
 
 def filled(name):
@@ -102,7 +114,7 @@ def digest(pieces):
 
 def entries(files):
     named = {f['path']: f for f in files}  # a file with "same" is another name of that one
-    return {filled(f['path']): entry(g['kind'], g['mode'], digest(content(g)))
+    return {filled(f['path']): entry(g['kind'], g['mode'], digest(content(g)), g.get('attrib', ''))
             for f in files if f['kind'] != 'dir' for g in [named.get(f.get('same'), f)]}
 
 
@@ -116,10 +128,10 @@ def lay_out(row, folder):
         elif f['kind'] == 'fifo': os.mkfifo(path)
         else:  # the content, then NULs up to its size, as a hole
             with open(path, 'wb') as out: out.truncate(max(f.get('size', 0), out.write(text(f['content']))))
-        if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'])
+        attrib = f.get('attrib', '')
+        if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'] & ~0o222 if 'r' in attrib else f['mode'])
         if 'time' in f: os.utime(path, (f['time'], f['time']))
-        if 'attrib' in f: subprocess.run(WRAP + ['attrib'] + ['+' + bit for bit in f['attrib']] + [f['path']], cwd=folder,
-                                         stdout=subprocess.DEVNULL, check=True)
+        if 'h' in attrib or 's' in attrib: dos_attributes(path, 2 * ('h' in attrib) + 4 * ('s' in attrib))
 
 
 def snapshot(folder):
@@ -128,7 +140,8 @@ def snapshot(folder):
         mode, rel = os.lstat(path).st_mode, os.path.relpath(path, folder)
         if stat.S_ISLNK(mode): files[rel] = entry('link', 0, os.readlink(path).encode())
         elif stat.S_ISFIFO(mode): files[rel] = entry('fifo', mode & 0o7777, b'')
-        elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, digest(iter(lambda f=open(path, 'rb'): f.read(1 << 24), b'')))
+        elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, digest(iter(lambda f=open(path, 'rb'): f.read(1 << 24), b'')),
+                                                        dos_attributes(path) if WINDOWS else '')
     return files
 
 
@@ -230,7 +243,8 @@ def difference(want, got):
 
 
 def show(found):
-    return 'none' if found is None else '%s 0%o %r%s' % (*found[:2], found[2][:80], '...' if len(found[2]) > 80 else '')
+    return 'none' if found is None else '%s 0%o%s %r%s' % (*found[:2], found[3] and ' ' + found[3], found[2][:80],
+                                                            '...' if len(found[2]) > 80 else '')
 
 
 def lock(path, on, how):
