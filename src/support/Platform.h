@@ -92,7 +92,7 @@ bool IsNameTaken(int Code);
 
 // Opens an existing file for reading, sharing it with readers and renames,
 // never with a writer. Anything that is not a regular file (or a pipe, where
-// allowed, whose writer it waits for) is refused at once.
+// allowed, whose writer it waits for; not on Windows) is refused at once.
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
 // What SizeOf gives for a pipe, which holds whatever its writer gives.
 constexpr uint64_t UnknownSize = UINT64_MAX;

@@ -117,7 +117,6 @@ int WriteStdOut(const char* Data, size_t Size) {
 
 struct TFileState {
   HANDLE Handle;
-  bool Regular;
 };
 
 bool IsNotFound(int Code) {
@@ -130,34 +129,33 @@ bool IsRefusal(int Code) {
          Code == ERROR_SHARING_VIOLATION || Code == ERROR_LOCK_VIOLATION;
 }
 
-int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
+int OpenForReading(const std::string& Path, TReadable, TFileState*& File) {
   // No writer while the file is read; renaming it stays possible, for the
   // test that it may be renamed: the check before it is replaced would see
   // that another did.
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  DWORD Type = GetFileType(Handle);
-  if (Type != FILE_TYPE_DISK && !(Type == FILE_TYPE_PIPE && Kinds == TReadable::FileOrPipe)) {
+  // Only files: Windows gives standard input no name, and a pipe has no
+  // identity to take.
+  if (GetFileType(Handle) != FILE_TYPE_DISK) {
     CloseHandle(Handle);
     return ERROR_INVALID_FUNCTION;
   }
-  File = new TFileState{Handle, Type == FILE_TYPE_DISK};
+  File = new TFileState{Handle};
   return 0;
 }
 
 int SizeOf(TFileState* File, uint64_t& Size) {
   LARGE_INTEGER Found;
-  if (File->Regular && !GetFileSizeEx(File->Handle, &Found)) return LastError();
-  Size = File->Regular ? static_cast<uint64_t>(Found.QuadPart) : UnknownSize;
+  if (!GetFileSizeEx(File->Handle, &Found)) return LastError();
+  Size = static_cast<uint64_t>(Found.QuadPart);
   return 0;
 }
 
 int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
   DWORD Count = 0;
-  // The writer of a pipe has closed it: its end.
-  if (!ReadFile(File->Handle, Data, Chunk(Size), &Count, nullptr) && GetLastError() != ERROR_BROKEN_PIPE)
-    return LastError();
+  if (!ReadFile(File->Handle, Data, Chunk(Size), &Count, nullptr)) return LastError();
   Got = Count;
   return 0;
 }
@@ -170,7 +168,7 @@ int CreateExclusive(const std::string& Path, TFileState*& File) {
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  File = new TFileState{Handle, true};
+  File = new TFileState{Handle};
   return 0;
 }
 
@@ -222,7 +220,7 @@ int StampWithFlags(const std::string& Path, DWORD Flags, TFileStamp& Stamp) {
   HANDLE Handle = CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  TFileState File{Handle, true};
+  TFileState File{Handle};
   int Code = StampOf(&File, Stamp);
   CloseHandle(Handle);
   return Code;
