@@ -140,6 +140,8 @@ int LinkNoReplace(const std::string& Existing, const std::string& NewName);
 // True when Code means that the file takes no second name here (no hard
 // links on the file system, or none allowed for this user).
 bool IsLinkUnsupported(int Code);
+// Removes the name Path, read-only or not, leaving the attributes of its
+// file as they are.
 int DeleteName(const std::string& Path);
 // The attribute bits of the file at Path, links followed; read-only also
 // when this process may not write it.

@@ -37,6 +37,15 @@ TLeadBytes ReadLeadBytes() {
   return LeadBytes;
 }
 
+// The attributes a program may set; FILE_ATTRIBUTE_NORMAL stands for none.
+constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+DWORD Settable(DWORD Attributes) {
+  return (Attributes & SettableAttributes) != 0 ? Attributes & SettableAttributes : FILE_ATTRIBUTE_NORMAL;
+}
+
 // Windows reads and writes at most 4 GiB less one byte per call.
 DWORD Chunk(size_t Size) { return static_cast<DWORD>(std::min<size_t>(Size, 1u << 30)); }
 
@@ -283,10 +292,44 @@ bool IsLinkUnsupported(int Code) {
          Code == ERROR_TOO_MANY_LINKS;
 }
 
+namespace {
+
+// FileDispositionInfoEx (Windows 10 1809): the name goes at once, even while
+// another program holds the file open, and in spite of the read-only attribute.
+constexpr auto DispositionEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD DeleteAtOnce = 0x1 | 0x2 | 0x10;
+
+// Marks the name Handle is open on to go once every handle of its file is
+// closed. The attributes belong to the file, which may have other names: a
+// read-only one loses the attribute for the marking and gets it back
+// through the same handle.
+int MarkForDeletion(HANDLE Handle) {
+  FILE_ATTRIBUTE_TAG_INFO Found;
+  if (!GetFileInformationByHandleEx(Handle, FileAttributeTagInfo, &Found, sizeof Found)) return LastError();
+  bool ReadOnly = (Found.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  FILE_BASIC_INFO Info = {};  // zero times: left as they are
+  FILE_DISPOSITION_INFO Delete = {TRUE};
+  Info.FileAttributes = Settable(Found.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+  int Code = (!ReadOnly || SetFileInformationByHandle(Handle, FileBasicInfo, &Info, sizeof Info)) &&
+                     SetFileInformationByHandle(Handle, FileDispositionInfo, &Delete, sizeof Delete)
+                 ? 0 : LastError();
+  Info.FileAttributes = Settable(Found.FileAttributes);
+  if (ReadOnly && !SetFileInformationByHandle(Handle, FileBasicInfo, &Info, sizeof Info) && Code == 0)
+    Code = LastError();
+  return Code;
+}
+
+}  // namespace
+
 int DeleteName(const std::string& Path) {
-  // The name is a temporary file of ours, maybe already read-only.
-  SetFileAttributesA(Path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileA(Path.c_str()) ? 0 : LastError();
+  HANDLE Handle = CreateFileA(Path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) return LastError();
+  DWORD Flags = DeleteAtOnce;
+  int Code = SetFileInformationByHandle(Handle, DispositionEx, &Flags, sizeof Flags) ? 0 : MarkForDeletion(Handle);
+  CloseHandle(Handle);
+  return Code;
 }
 
 int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
