@@ -174,8 +174,8 @@ def run(row, output, folder, env):
         if row['fsize']: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         for limit, size in ((resource.RLIMIT_FSIZE, row['fsize']), (resource.RLIMIT_AS, row['memory'])):
             if size: resource.setrlimit(limit, (size, size))
-    holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + row['hold'], cwd=folder, stdin=subprocess.PIPE,
-                                              stdout=subprocess.PIPE)
+    holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + [filled(word) for word in row['hold']], cwd=folder,
+                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     if holder and not holder.stdout.readline().startswith(b'ready'): raise RuntimeError('the file could not be held')
     codes, errors = [], open(folder + '.err', 'wb')
     for command in commands:

@@ -130,12 +130,14 @@ int CloseFile(TFileState* File);
 // read-only. Model (Target's file under another name, or Target itself)
 // keeps its permissions.
 int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model);
-// Renames; fails when Target exists (Source's own name included).
+// Renames; fails when Target exists (Source's own name included), or
+// (Windows) when its full path passes the limit.
 int RenameNoReplace(const std::string& Source, const std::string& Target);
 // Swaps the files that the two existing names hold, in one step; Unsupported
 // where the file system cannot.
 int ExchangeNames(const std::string& A, const std::string& B);
-// Gives the file a second name; fails when NewName exists.
+// Gives the file a second name; fails when NewName exists, or (Windows)
+// when its full path passes the limit.
 int LinkNoReplace(const std::string& Existing, const std::string& NewName);
 // True when Code means that the file takes no second name here (no hard
 // links on the file system, or none allowed for this user).

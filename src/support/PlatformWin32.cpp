@@ -37,6 +37,14 @@ TLeadBytes ReadLeadBytes() {
   return LeadBytes;
 }
 
+// True when the full path of Path fits the limit: wine makes some longer
+// names, which it can then neither open nor remove.
+bool FitsPathLimit(const std::string& Path) {
+  char Full[MAX_PATH];
+  DWORD Length = GetFullPathNameA(Path.c_str(), sizeof Full, Full, nullptr);
+  return Length > 0 && Length < sizeof Full;
+}
+
 // The attributes a program may set; FILE_ATTRIBUTE_NORMAL stands for none.
 constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
@@ -277,6 +285,7 @@ int RenameOver(const std::string& Source, const std::string& Target, const std::
 }
 
 int RenameNoReplace(const std::string& Source, const std::string& Target) {
+  if (!FitsPathLimit(Target)) return ERROR_FILENAME_EXCED_RANGE;
   return MoveFileA(Source.c_str(), Target.c_str()) ? 0 : LastError();
 }
 
@@ -284,6 +293,7 @@ int RenameNoReplace(const std::string& Source, const std::string& Target) {
 int ExchangeNames(const std::string&, const std::string&) { return Unsupported; }
 
 int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
+  if (!FitsPathLimit(NewName)) return ERROR_FILENAME_EXCED_RANGE;
   return CreateHardLinkA(NewName.c_str(), Existing.c_str(), nullptr) ? 0 : LastError();
 }
 
