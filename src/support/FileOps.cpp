@@ -106,17 +106,6 @@ TPlaced Outcome(int Code) {
   return Platform::IsRefusal(Code) || Platform::IsNameTaken(Code) ? TPlaced::Refused : TPlaced::Failed;
 }
 
-// Replaces the file at Path, held open by another program that lets it be
-// renamed but not replaced: it steps aside, its backup keeping its content.
-int PlaceBesideHeldFile(TNewFile& New) {
-  std::string Aside = New.Temporary + "~";
-  if (!MoveToName(New.Path, Aside)) return Platform::Unsupported;
-  int Code = Platform::RenameNoReplace(New.Temporary, New.Path);
-  if (Code == 0) Platform::DeleteName(Aside);
-  else MoveToName(Aside, New.Path);
-  return Code;
-}
-
 }  // namespace
 
 int CreateNewFile(const std::string& Path, TNewFile& New) {
@@ -165,9 +154,6 @@ TPlaced PlaceNewFile(TNewFile& New) {
   } else if (Code == Platform::Unsupported) {
     if (!HoldsFileRead(New, New.Path)) return TPlaced::Refused;
     Code = Platform::RenameOver(New.Temporary, New.Path, New.Backup.empty() ? New.Path : New.Backup);
-    // A file another program holds open may refuse to be replaced and yet
-    // let itself be renamed.
-    if (Platform::IsRefusal(Code) && !New.Backup.empty() && PlaceBesideHeldFile(New) == 0) Code = 0;
   }
   New.Placed = Code == 0;
   return Outcome(Code);

@@ -103,14 +103,15 @@ int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got);
 // readable by its owner only; Unsupported where the file system has no
 // such files. NameFile gives it a name.
 int CreateUnnamed(const std::string& Folder, TFileState*& File);
-// Creates a new file that must not exist yet, readable by its owner only;
-// never opens an existing file or follows a link.
+// Creates a new file that must not exist yet, readable by its owner only
+// (Windows: hidden); never opens an existing file or follows a link.
 int CreateExclusive(const std::string& Path, TFileState*& File);
 // Gives the file made by CreateUnnamed the name Path; fails when it exists.
 int NameFile(TFileState* File, const std::string& Path);
 int WriteAll(TFileState* File, const char* Data, size_t Size);
 // Gives File the permissions (and owner, where allowed) of the file Model
-// is open on; never wider than Model's.
+// is open on; never wider than Model's. Windows: and Model's attributes,
+// which File takes when it is closed.
 int CopyAccess(TFileState* Model, TFileState* File);
 // The file as it was when it was opened.
 int StampOf(TFileState* File, TFileStamp& Stamp);
@@ -128,7 +129,10 @@ int CloseFile(TFileState* File);
 
 // Gives Source the name Target in one step, replacing Target even when it is
 // read-only. Model (Target's file under another name, or Target itself)
-// keeps its permissions.
+// keeps its permissions and attributes. Windows: a Target that another
+// program holds open, letting it be renamed, steps aside under a hidden name
+// of its own, which goes once Source has its name; only where Model is
+// another name.
 int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model);
 // Renames; fails when Target exists (Source's own name included), or
 // (Windows) when its full path passes the limit.

@@ -134,6 +134,7 @@ int WriteStdOut(const char* Data, size_t Size) {
 
 struct TFileState {
   HANDLE Handle;
+  DWORD Attributes;  // put on the file when it is closed; 0: none
 };
 
 bool IsNotFound(int Code) {
@@ -159,7 +160,7 @@ int OpenForReading(const std::string& Path, TReadable, TFileState*& File) {
     CloseHandle(Handle);
     return ERROR_INVALID_FUNCTION;
   }
-  File = new TFileState{Handle};
+  File = new TFileState{Handle, 0};
   return 0;
 }
 
@@ -181,11 +182,12 @@ int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
 int CreateUnnamed(const std::string&, TFileState*&) { return Unsupported; }
 
 int CreateExclusive(const std::string& Path, TFileState*& File) {
-  // No sharing: nobody else can open the file while it is written.
+  // No sharing: nobody else can open the file while it is written. Hidden,
+  // so that a listing meanwhile passes it by.
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  File = new TFileState{Handle};
+  File = new TFileState{Handle, 0};
   return 0;
 }
 
@@ -208,14 +210,9 @@ int CopyAccess(TFileState* Model, TFileState* File) {
     Code = SetSecurityInfo(File->Handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                            nullptr, Dacl, nullptr);
   LocalFree(Descriptor);
-  if (Code != ERROR_SUCCESS) return static_cast<int>(Code);
-  FILE_BASIC_INFO Info = {};  // zero times: left as they are
-  Info.FileAttributes =
-      Found.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  if (Info.FileAttributes != 0 &&
-      !SetFileInformationByHandle(File->Handle, FileBasicInfo, &Info, sizeof Info))
-    return LastError();
-  return 0;
+  // The attributes go on when the file is closed: hidden until then.
+  File->Attributes = Settable(Found.dwFileAttributes);
+  return static_cast<int>(Code);
 }
 
 int StampOf(TFileState* File, TFileStamp& Stamp) {
@@ -237,7 +234,7 @@ int StampWithFlags(const std::string& Path, DWORD Flags, TFileStamp& Stamp) {
   HANDLE Handle = CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  TFileState File{Handle};
+  TFileState File{Handle, 0};
   int Code = StampOf(&File, Stamp);
   CloseHandle(Handle);
   return Code;
@@ -260,28 +257,56 @@ int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::st
 }
 
 int CloseFile(TFileState* File) {
-  int Code = CloseHandle(File->Handle) ? 0 : LastError();
+  FILE_BASIC_INFO Info = {};  // zero times: left as they are
+  Info.FileAttributes = File->Attributes;
+  int Code = 0;
+  if (Info.FileAttributes != 0 &&
+      !SetFileInformationByHandle(File->Handle, FileBasicInfo, &Info, sizeof Info))
+    Code = LastError();
+  if (!CloseHandle(File->Handle) && Code == 0) Code = LastError();
   delete File;
   return Code;
 }
 
-int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model) {
-  // Windows does not replace a read-only name. The attribute belongs to the
-  // file, so it goes back on it under its other name once the name is taken.
-  DWORD Attributes = GetFileAttributesA(Target.c_str());
-  bool ReadOnly = Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_READONLY);
-  DWORD Writable = Attributes & ~FILE_ATTRIBUTE_READONLY;
-  if (ReadOnly && !SetFileAttributesA(Target.c_str(), Writable ? Writable : FILE_ATTRIBUTE_NORMAL))
-    return LastError();
-  if (!MoveFileExA(Source.c_str(), Target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    int Code = LastError();
-    if (ReadOnly) SetFileAttributesA(Target.c_str(), Attributes);
-    return Code;
+namespace {
+
+// Replaces Target, which another program holds open sharing its renaming but
+// not its replacement: the file steps aside under a name of its own, hidden
+// (Attributes are its own, read-only aside), Source takes its name, and the
+// name aside goes. False, everything back, where a step fails.
+bool ReplaceHeldFile(const std::string& Source, const std::string& Target, DWORD Attributes) {
+  std::string Aside = Source + "~";
+  DWORD Hidden = (Attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN;
+  if (!SetFileAttributesA(Target.c_str(), Hidden)) return false;
+  if (RenameNoReplace(Target, Aside) == 0) {
+    if (RenameNoReplace(Source, Target) == 0) return DeleteName(Aside), true;
+    RenameNoReplace(Aside, Target);
   }
-  if (ReadOnly && Model != Target && !SetFileAttributesA(Model.c_str(), Attributes))
+  SetFileAttributesA(Target.c_str(), Attributes);
+  return false;
+}
+
+}  // namespace
+
+int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model) {
+  // Windows does not replace a read-only name. The attributes belong to the
+  // file, so they go back on it under its other name once the name is taken.
+  DWORD Attributes = GetFileAttributesA(Target.c_str());
+  if (Attributes == INVALID_FILE_ATTRIBUTES) Attributes = 0;
+  DWORD Writable = Settable(Attributes & ~FILE_ATTRIBUTE_READONLY);
+  bool ReadOnly = (Attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (ReadOnly && !SetFileAttributesA(Target.c_str(), Writable)) return LastError();
+  DWORD Flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  int Code = MoveFileExA(Source.c_str(), Target.c_str(), Flags) ? 0 : LastError();
+  // A file another program holds open may refuse to be replaced and yet let
+  // itself be renamed, where its content stays under another name.
+  bool SteppedAside = IsRefusal(Code) && Model != Target && ReplaceHeldFile(Source, Target, Writable);
+  if (SteppedAside) Code = 0;
+  if (Code != 0 && ReadOnly) SetFileAttributesA(Target.c_str(), Attributes);
+  bool Changed = ReadOnly || SteppedAside;
+  if (Code == 0 && Changed && Model != Target && !SetFileAttributesA(Model.c_str(), Settable(Attributes)))
     return LastError();
-  return 0;
+  return Code;
 }
 
 int RenameNoReplace(const std::string& Source, const std::string& Target) {
