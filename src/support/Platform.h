@@ -159,8 +159,9 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes);
 // folder, a file another process holds without sharing its deletion).
 bool CanRename(const std::string& Path);
 // True when the two paths name the same directory entry, as the platform
-// resolves them (Windows: full paths, letter case, trailing dots and blanks
-// aside).
+// resolves them (Windows: its file system, whatever the spelling: short
+// names, letter case, trailing dots and blanks, ".."), or when it cannot
+// tell: B is there but cannot be resolved.
 bool SameName(const std::string& A, const std::string& B);
 
 // ---- Directory search

@@ -230,13 +230,16 @@ int StampOf(TFileState* File, TFileStamp& Stamp) {
 namespace {
 
 // No access asked: only the file's information is read, whoever holds it.
+HANDLE OpenName(const std::string& Path, DWORD Flags) {
+  return CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
+}
+
 int StampWithFlags(const std::string& Path, DWORD Flags, TFileStamp& Stamp) {
-  HANDLE Handle = CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
-  if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  TFileState File{Handle, 0};
+  TFileState File{OpenName(Path, Flags), 0};
+  if (File.Handle == INVALID_HANDLE_VALUE) return LastError();
   int Code = StampOf(&File, Stamp);
-  CloseHandle(Handle);
+  CloseHandle(File.Handle);
   return Code;
 }
 
@@ -390,21 +393,33 @@ bool CanRename(const std::string& Path) {
 
 namespace {
 
-// The full path Windows makes of Path: "." and ".." resolved, trailing dots
-// and blanks dropped. Path itself where it cannot.
-std::string FullPath(const std::string& Path) {
-  char Full[MAX_PATH];
-  DWORD Length = GetFullPathNameA(Path.c_str(), sizeof Full, Full, nullptr);
-  return Length > 0 && Length < sizeof Full ? std::string(Full, Length) : Path;
+// The path the file system gives the name Handle was opened by: short names,
+// trailing dots and blanks, "." and ".." resolved.
+bool FinalPath(HANDLE Handle, std::wstring& Path) {
+  DWORD Size = GetFinalPathNameByHandleW(Handle, nullptr, 0, FILE_NAME_NORMALIZED);
+  Path.resize(Size);
+  DWORD Length = Size > 0 ? GetFinalPathNameByHandleW(Handle, Path.data(), Size, FILE_NAME_NORMALIZED) : 0;
+  Path.resize(Length < Size ? Length : 0);
+  return !Path.empty();
 }
 
 }  // namespace
 
 bool SameName(const std::string& A, const std::string& B) {
-  // a.slk. and a.slk\..\a.slk are a.slk itself.
-  std::string FullA = FullPath(A), FullB = FullPath(B);
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, FullA.data(), static_cast<int>(FullA.size()),
-                        FullB.data(), static_cast<int>(FullB.size())) == CSTR_EQUAL;
+  // A name under which nothing is can be no other; one that the file system
+  // cannot resolve counts as the same, never as another.
+  HANDLE HandleB = OpenName(B, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (HandleB == INVALID_HANDLE_VALUE)
+    return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+  HANDLE HandleA = OpenName(A, FILE_FLAG_OPEN_REPARSE_POINT);
+  std::wstring PathA, PathB;
+  // Letter case compared as the file system does: each letter upper-cased alone.
+  bool Same = HandleA == INVALID_HANDLE_VALUE || !FinalPath(HandleA, PathA) || !FinalPath(HandleB, PathB) ||
+              CompareStringOrdinal(PathA.data(), static_cast<int>(PathA.size()), PathB.data(),
+                                   static_cast<int>(PathB.size()), TRUE) == CSTR_EQUAL;
+  if (HandleA != INVALID_HANDLE_VALUE) CloseHandle(HandleA);
+  CloseHandle(HandleB);
+  return Same;
 }
 
 struct TSearchState {
