@@ -22,7 +22,7 @@ TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'mode', 'time', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, locked=None, appendonly=None,
-           disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
+           disk=None, mounts=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
 
 
@@ -63,7 +63,7 @@ def read_table():
         elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory'): rows[-1][key] = int(bare[0])
         elif key in ('disk', 'only', 'user', 'inject'): rows[-1][key] = bare[0]
-        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked', 'appendonly', 'writer'): rows[-1][key] = bare or True
+        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked', 'appendonly', 'writer', 'mounts'): rows[-1][key] = bare or True
         else: raise ValueError('unknown line ' + line)
     return [row for row in rows if row['only'] in (None, own[:-1])]
 
@@ -205,8 +205,10 @@ def scenario(row, output, env={}):
     folder = FOLDER = tempfile.mkdtemp(prefix=output + '-', dir=row['scratch'])
     locked = [(os.path.join(folder, path), 'i') for path in row['locked'] or []]
     locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
+    mounts = [os.path.join(folder, name) for name in row['mounts'] or []]
     try:
         if row['disk']: mount_tmpfs(folder, row['disk'])
+        for mount in mounts: os.mkdir(mount) or mount_tmpfs(mount, '1m', private=False)
         if row['memory'] and (WRAP or 'QUORVADEL_SANITIZED' in os.environ): raise OSError('only a plain program has a memory limit')
         if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
         if row['user']: os.chmod(folder, 0o777)
@@ -217,7 +219,7 @@ def scenario(row, output, env={}):
         return result, snapshot(folder)
     finally:
         if row['disk'] and KEEP: shutil.copytree(folder, folder + '-disk')  # the tmpfs goes with the runner
-        if row['disk']: ctypes.CDLL(None).umount2(folder.encode(), 2)
+        for mount in mounts + [folder] * bool(row['disk']): ctypes.CDLL(None).umount2(mount.encode(), 2)
 
 
 def check(row):
@@ -254,12 +256,13 @@ def lock(path, on, how):
     return subprocess.run(['chattr', '+-'[not on] + how, path], stderr=subprocess.DEVNULL).returncode == 0
 
 
-def mount_tmpfs(folder, size):
-    # A small tmpfs on folder, in a mount namespace of this process alone.
+def mount_tmpfs(folder, size, private=True):
+    # A small tmpfs on folder, in a mount namespace of this process alone where private (wine's
+    # server, which opens the files of a Windows program, sees only the first namespace).
     libc = ctypes.CDLL(None, use_errno=True)
-    if not getattr(mount_tmpfs, 'private', False):
+    if private and not getattr(mount_tmpfs, 'private', False):
         mount_tmpfs.private = libc.unshare(0x20000) == 0 and libc.mount(b'none', b'/', None, 0x44000, None) == 0
-    if not mount_tmpfs.private or libc.mount(b'tmpfs', folder.encode(), b'tmpfs', 0, b'size=' + size.encode()):
+    if (private and not mount_tmpfs.private) or libc.mount(b'tmpfs', folder.encode(), b'tmpfs', 0, b'size=' + size.encode()):
         raise OSError('cannot mount a tmpfs here')
 
 

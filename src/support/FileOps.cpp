@@ -60,10 +60,12 @@ TBackup KeepAsBackup(const std::string& Path, const std::string& Backup,
   if (Platform::IsLinkUnsupported(Code)) return TBackup::Unlinkable;
   // A run that ended between the backup and the update left the backup name
   // on this very file: that backup is made already. A link there, or the
-  // file's one name seen through a case-blind folder, is no backup.
+  // file's one name seen through a case-blind folder, is no backup; nor is
+  // another file that a file system numbers alike (wine gives every file of
+  // a second mount volume 0): the whole stamp must match.
   Platform::TFileStamp Taken;
   bool Same = Platform::IsNameTaken(Code) && Platform::StampOfName(Backup, Taken) == 0 &&
-              Taken.Regular && Taken.SameFile(Read) && Taken.Links >= 2;
+              Taken.Regular && Taken == Read && Taken.Links >= 2;
   return Same ? TBackup::AlreadyThere : TBackup::Refused;
 }
 
@@ -98,7 +100,7 @@ int WithFreshName(const std::string& Folder, std::string& Name, TMake Make) {
 bool HoldsFileRead(const TNewFile& New, const std::string& Name) {
   Platform::TFileStamp Now, Kept;
   if (Platform::StampAt(Name, Now) != 0 || !(Now == New.Read)) return false;
-  return New.Backup.empty() || (Platform::StampAt(New.Backup, Kept) == 0 && Kept.SameFile(New.Read));
+  return New.Backup.empty() || (Platform::StampAt(New.Backup, Kept) == 0 && Kept == New.Read);
 }
 
 TPlaced Outcome(int Code) {

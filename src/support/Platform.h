@@ -72,7 +72,10 @@ struct TFileStamp {
   int64_t Time = 0;
   uint32_t Links = 0;
   bool Regular = false;
-  bool SameFile(const TFileStamp& Other) const { return Volume == Other.Volume && Index == Other.Index; }
+  uint64_t IndexHigh = 0;  // where a file system numbers its files with 128 bits
+  bool SameFile(const TFileStamp& Other) const {
+    return Volume == Other.Volume && Index == Other.Index && IndexHigh == Other.IndexHigh;
+  }
   bool operator==(const TFileStamp& Other) const {
     return SameFile(Other) && Size == Other.Size && Time == Other.Time;
   }

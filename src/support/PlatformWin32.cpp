@@ -1,11 +1,12 @@
 // The Win32 calls the tool is built on.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#define _WIN32_WINNT 0x0600
+#define _WIN32_WINNT 0x0602
 #include <windows.h>
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "CommandLine.h"
 #include "Platform.h"
@@ -224,6 +225,14 @@ int StampOf(TFileState* File, TFileStamp& Stamp) {
                                 Info.ftLastWriteTime.dwLowDateTime),
            Info.nNumberOfLinks,
            (Info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0};
+  // A file system whose files need 128 bits to be told apart (ReFS) gives
+  // them here; before Windows 8 there is only the index above.
+  FILE_ID_INFO Id;
+  if (GetFileInformationByHandleEx(File->Handle, FileIdInfo, &Id, sizeof Id)) {
+    Stamp.Volume = Id.VolumeSerialNumber;
+    std::memcpy(&Stamp.Index, Id.FileId.Identifier, sizeof Stamp.Index);
+    std::memcpy(&Stamp.IndexHigh, Id.FileId.Identifier + sizeof Stamp.Index, sizeof Stamp.IndexHigh);
+  }
   return 0;
 }
 
