@@ -93,7 +93,7 @@ def dos_attributes(path, bits=None):
 
 
 def filled(name):
-    return text(name.encode('latin-1')).decode('latin-1')
+    return text(name.encode('raw_unicode_escape')).decode('raw_unicode_escape')
 
 
 def content(f):

@@ -166,6 +166,9 @@ bool CanRename(const std::string& Path);
 // names, letter case, trailing dots and blanks, ".."), or when it cannot
 // tell: B is there but cannot be resolved.
 bool SameName(const std::string& A, const std::string& B);
+// False where Path cannot name a file (Windows: it holds a wildcard, as a
+// name outside the code page does).
+bool IsFileName(const std::string& Path);
 
 // ---- Directory search
 

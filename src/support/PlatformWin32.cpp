@@ -38,6 +38,13 @@ TLeadBytes ReadLeadBytes() {
   return LeadBytes;
 }
 
+std::wstring Widen(UINT CodePage, const std::string& Text) {
+  int Size = MultiByteToWideChar(CodePage, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+  std::wstring Wide(Size, L'\0');
+  MultiByteToWideChar(CodePage, 0, Text.data(), static_cast<int>(Text.size()), Wide.data(), Size);
+  return Wide;
+}
+
 // True when the full path of Path fits the limit: wine makes some longer
 // names, which it can then neither open nor remove.
 bool FitsPathLimit(const std::string& Path) {
@@ -94,9 +101,8 @@ const TLeadBytes& LeadBytes() {
 }
 
 std::string LocalText(const std::string& Utf8) {
-  int Wide = MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
-  std::wstring Text(Wide, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), Text.data(), Wide);
+  std::wstring Text = Widen(CP_UTF8, Utf8);
+  int Wide = static_cast<int>(Text.size());
   int Narrow = WideCharToMultiByte(CP_ACP, 0, Text.data(), Wide, nullptr, 0, nullptr, nullptr);
   std::string Local(Narrow, '\0');
   WideCharToMultiByte(CP_ACP, 0, Text.data(), Wide, Local.data(), Narrow, nullptr, nullptr);
@@ -431,6 +437,10 @@ bool SameName(const std::string& A, const std::string& B) {
   return Same;
 }
 
+// No Windows name holds a wildcard; the listing shows so a name that the
+// code page cannot spell.
+bool IsFileName(const std::string& Path) { return Path.find_first_of("*?") == std::string::npos; }
+
 struct TSearchState {
   HANDLE Handle;
 };
@@ -440,17 +450,36 @@ namespace {
 // True for the codes that only say that nothing matches.
 bool NothingFound(DWORD Code) { return Code == ERROR_NO_MORE_FILES || IsNotFound(static_cast<int>(Code)); }
 
-void FillEntry(const WIN32_FIND_DATAA& Data, TFoundEntry& Entry) {
-  // The long name, never the 8.3 alias.
-  Entry.Name.assign(Data.cFileName, strnlen(Data.cFileName, MAX_PATH));
+// Name in the code page; Exact is false where the code page lacks one of its
+// characters, or has only a look-alike: "?" stands there.
+std::string CodePageName(const wchar_t* Name, bool& Exact) {
+  char Narrow[3 * MAX_PATH];
+  BOOL Lacks = FALSE;
+  // UTF-8 lacks no character, and takes no such flags.
+  bool Utf8 = GetACP() == CP_UTF8;
+  int Size = WideCharToMultiByte(CP_ACP, Utf8 ? 0 : WC_NO_BEST_FIT_CHARS, Name, -1, Narrow, sizeof Narrow,
+                                 Utf8 ? nullptr : "?", Utf8 ? nullptr : &Lacks);
+  Exact = Size > 0 && !Lacks;
+  return std::string(Narrow, Size > 0 ? Size - 1 : 0);
+}
+
+void FillEntry(const WIN32_FIND_DATAW& Data, TFoundEntry& Entry) {
+  // The long name; where the code page cannot spell it, the 8.3 alias, which
+  // the file system resolves as well.
+  bool Exact = false;
+  Entry.Name = CodePageName(Data.cFileName, Exact);
+  if (!Exact && Data.cAlternateFileName[0] != L'\0') {
+    std::string Alias = CodePageName(Data.cAlternateFileName, Exact);
+    if (Exact) Entry.Name = Alias;
+  }
   Entry.Attributes = Data.dwFileAttributes;
 }
 
 }  // namespace
 
 bool FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry, int& Code) {
-  WIN32_FIND_DATAA Data;
-  HANDLE Handle = FindFirstFileA(Pattern.c_str(), &Data);
+  WIN32_FIND_DATAW Data;
+  HANDLE Handle = FindFirstFileW(Widen(CP_ACP, Pattern).c_str(), &Data);
   Code = 0;
   if (Handle == INVALID_HANDLE_VALUE) {
     Code = NothingFound(GetLastError()) ? 0 : LastError();
@@ -462,9 +491,9 @@ bool FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& En
 }
 
 bool FindNext(TSearchState* State, TFoundEntry& Entry, int& Code) {
-  WIN32_FIND_DATAA Data;
+  WIN32_FIND_DATAW Data;
   Code = 0;
-  if (!FindNextFileA(State->Handle, &Data)) {
+  if (!FindNextFileW(State->Handle, &Data)) {
     Code = GetLastError() == ERROR_NO_MORE_FILES ? 0 : LastError();
     return false;
   }
