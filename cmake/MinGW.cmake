@@ -1,7 +1,7 @@
 # Cross-compiles the Windows program with mingw-w64 from Debian's packages.
 # QUORVADEL_MINGW_ARCH chooses the flavour: x86_64 (default) or i686. The
 # tests run the programs under wine as emulator: wine64 for x86_64, the 32-bit
-# loader for i686.
+# loader for i686 (-DCMAKE_CROSSCOMPILING_EMULATOR=... names another).
 set(CMAKE_SYSTEM_NAME Windows)
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QUORVADEL_MINGW_ARCH)
 if(NOT QUORVADEL_MINGW_ARCH)
@@ -28,6 +28,6 @@ if(QUORVADEL_MINGW_ARCH STREQUAL "i686")
 else()
   set(MINGW_WINE /usr/lib/wine/wine64)
 endif()
-if(EXISTS ${MINGW_WINE})
+if(EXISTS ${MINGW_WINE} AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${MINGW_WINE})
 endif()

@@ -112,8 +112,12 @@ bool MakeBackup(TNewFile& New, const std::string& Backup) {
 void UpdateFile(int Number, const std::string& Path) {
   Batch.Show(Format(SProcessing, {std::to_string(Number), Path}));
   if (!FileIsPresent(Path)) return ReportFileError(SFileNotFound, ExitFileNotFound);
+  if (!Platform::IsFileName(Path)) return ReportFileError(Format(SCantUpdate, {Path}), ExitCantUpdate);
   std::unique_ptr<TTextFile> Text = OpenToUpdate(Path);
-  if (!HasSylkHeader(Text->FirstLineHead())) return ReportFileError(SNotSylkFile, ExitNotSylk);
+  if (!HasSylkHeader(Text->FirstLineHead())) {
+    Text.reset();  // closed first: a halt ends the process inside the report
+    return ReportFileError(SNotSylkFile, ExitNotSylk);
+  }
   bool KeepsBackup = OptionTable[optBackup].Enabled;
   std::string Backup = ReplaceExtension(Path, "." + OptionTable[optBackupExt].Value, Platform::LeadBytes());
   // Nothing is written where the file could not be renamed or replaced.

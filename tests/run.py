@@ -14,14 +14,15 @@
 #                                 with it, every call failing in turn, a kill at every call
 #
 # A Windows program (its name ends in .exe) keeps permission bits only as the
-# read-only attribute, and its texts are in code page 1252.
+# read-only attribute, has hidden and system attributes too, and its texts are in
+# code page 1252.
 import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'time', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, nofile=0, locked=None, appendonly=None,
-           disk=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
+           disk=None, mounts=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
 
 
@@ -62,7 +63,7 @@ def read_table():
         elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory', 'nofile'): rows[-1][key] = int(bare[0])
         elif key in ('disk', 'only', 'user', 'inject'): rows[-1][key] = bare[0]
-        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked', 'appendonly', 'writer'): rows[-1][key] = bare or True
+        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked', 'appendonly', 'writer', 'mounts'): rows[-1][key] = bare or True
         else: raise ValueError('unknown line ' + line)
     return [row for row in rows if row['only'] in (None, own[:-1])]
 
@@ -76,12 +77,23 @@ def text(data):
     return data.replace(b'{\xc3\xa0}', b'\xe0' if WINDOWS else b'\xc3\xa0').replace(b'{\xc3\xa9}', b'\xe9' if WINDOWS else b'\xc3\xa9')
 
 
-def entry(kind, mode, content):
-    return kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content
+def entry(kind, mode, content, attrib=''):
+    mode = mode & ~0o222 if 'r' in attrib else mode
+    return (kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content,
+            ''.join(bit for bit in 'hs' if bit in attrib))
+
+
+def dos_attributes(path, bits=None):
+    # wine keeps a file's hidden and system attributes in an extended attribute (read-only is
+    # the write bits): sets them to bits, or returns them as letters.
+    if bits is not None: return os.setxattr(path, 'user.DOSATTRIB', b'0x%x' % bits)
+    try: bits = int(os.getxattr(path, 'user.DOSATTRIB').split(b'\0')[0], 16)
+    except OSError: bits = 0
+    return ''.join(bit for bit, mask in (('h', 2), ('s', 4)) if bits & mask)
 
 
 def filled(name):
-    return text(name.encode('latin-1')).decode('latin-1')
+    return text(name.encode('raw_unicode_escape')).decode('raw_unicode_escape')
 
 
 def content(f):
@@ -102,7 +114,7 @@ def digest(pieces):
 
 def entries(files):
     named = {f['path']: f for f in files}  # a file with "same" is another name of that one
-    return {filled(f['path']): None if g['kind'] == 'gone' else entry(g['kind'], g['mode'], digest(content(g)))
+    return {filled(f['path']): None if g['kind'] == 'gone' else entry(g['kind'], g['mode'], digest(content(g)), g.get('attrib', ''))
             for f in files if f['kind'] != 'dir' for g in [named.get(f.get('same'), f)]}
 
 
@@ -116,10 +128,10 @@ def lay_out(row, folder):
         elif f['kind'] == 'fifo': os.mkfifo(path)
         else:  # the content, then NULs up to its size, as a hole
             with open(path, 'wb') as out: out.truncate(max(f.get('size', 0), out.write(text(f['content']))))
-        if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'])
+        attrib = f.get('attrib', '')
+        if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'] & ~0o222 if 'r' in attrib else f['mode'])
         if 'time' in f: os.utime(path, (f['time'], f['time']))
-        if 'attrib' in f: subprocess.run(WRAP + ['attrib'] + ['+' + bit for bit in f['attrib']] + [f['path']], cwd=folder,
-                                         stdout=subprocess.DEVNULL, check=True)
+        if 'h' in attrib or 's' in attrib: dos_attributes(path, 2 * ('h' in attrib) + 4 * ('s' in attrib))
 
 
 def snapshot(folder):
@@ -128,7 +140,8 @@ def snapshot(folder):
         mode, rel = os.lstat(path).st_mode, os.path.relpath(path, folder)
         if stat.S_ISLNK(mode): files[rel] = entry('link', 0, os.readlink(path).encode())
         elif stat.S_ISFIFO(mode): files[rel] = entry('fifo', mode & 0o7777, b'')
-        elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, digest(iter(lambda f=open(path, 'rb'): f.read(1 << 24), b'')))
+        elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, digest(iter(lambda f=open(path, 'rb'): f.read(1 << 24), b'')),
+                                                        dos_attributes(path) if WINDOWS else '')
     return files
 
 
@@ -162,8 +175,8 @@ def run(row, output, folder, env):
         for limit, size in ((resource.RLIMIT_FSIZE, row['fsize']), (resource.RLIMIT_AS, row['memory']),
                             (resource.RLIMIT_NOFILE, row['nofile'])):
             if size: resource.setrlimit(limit, (size, size))
-    holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + row['hold'], cwd=folder, stdin=subprocess.PIPE,
-                                              stdout=subprocess.PIPE)
+    holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + [filled(word) for word in row['hold']], cwd=folder,
+                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     if holder and not holder.stdout.readline().startswith(b'ready'): raise RuntimeError('the file could not be held')
     codes, errors = [], open(folder + '.err', 'wb')
     for command in commands:
@@ -193,8 +206,10 @@ def scenario(row, output, env={}):
     folder = FOLDER = tempfile.mkdtemp(prefix=output + '-', dir=row['scratch'])
     locked = [(os.path.join(folder, path), 'i') for path in row['locked'] or []]
     locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
+    mounts = [os.path.join(folder, name) for name in row['mounts'] or []]
     try:
         if row['disk']: mount_tmpfs(folder, row['disk'])
+        for mount in mounts: os.mkdir(mount) or mount_tmpfs(mount, '1m', private=False)
         if (row['memory'] or row['nofile']) and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
             raise OSError('only a plain program has a memory or open-file limit')
         if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
@@ -206,7 +221,7 @@ def scenario(row, output, env={}):
         return result, snapshot(folder)
     finally:
         if row['disk'] and KEEP: shutil.copytree(folder, folder + '-disk')  # the tmpfs goes with the runner
-        if row['disk']: ctypes.CDLL(None).umount2(folder.encode(), 2)
+        for mount in mounts + [folder] * bool(row['disk']): ctypes.CDLL(None).umount2(mount.encode(), 2)
 
 
 def check(row):
@@ -233,7 +248,8 @@ def difference(want, got):
 
 
 def show(found):
-    return 'none' if found is None else '%s 0%o %r%s' % (*found[:2], found[2][:80], '...' if len(found[2]) > 80 else '')
+    return 'none' if found is None else '%s 0%o%s %r%s' % (*found[:2], found[3] and ' ' + found[3], found[2][:80],
+                                                            '...' if len(found[2]) > 80 else '')
 
 
 def oracle_rows():
@@ -261,12 +277,13 @@ def lock(path, on, how):
     return subprocess.run(['chattr', '+-'[not on] + how, path], stderr=subprocess.DEVNULL).returncode == 0
 
 
-def mount_tmpfs(folder, size):
-    # A small tmpfs on folder, in a mount namespace of this process alone.
+def mount_tmpfs(folder, size, private=True):
+    # A small tmpfs on folder, in a mount namespace of this process alone where private (wine's
+    # server, which opens the files of a Windows program, sees only the first namespace).
     libc = ctypes.CDLL(None, use_errno=True)
-    if not getattr(mount_tmpfs, 'private', False):
+    if private and not getattr(mount_tmpfs, 'private', False):
         mount_tmpfs.private = libc.unshare(0x20000) == 0 and libc.mount(b'none', b'/', None, 0x44000, None) == 0
-    if not mount_tmpfs.private or libc.mount(b'tmpfs', folder.encode(), b'tmpfs', 0, b'size=' + size.encode()):
+    if (private and not mount_tmpfs.private) or libc.mount(b'tmpfs', folder.encode(), b'tmpfs', 0, b'size=' + size.encode()):
         raise OSError('cannot mount a tmpfs here')
 
 

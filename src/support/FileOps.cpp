@@ -32,10 +32,12 @@ TBackup KeepAsBackup(const std::string& Path, const std::string& Backup,
   if (Platform::IsLinkUnsupported(Code)) return TBackup::Unlinkable;
   // A run that ended between the backup and the update left the backup name
   // on this very file: that backup is made already. A link there, or the
-  // file's one name seen through a case-blind folder, is no backup.
+  // file's one name seen through a case-blind folder, is no backup; nor is
+  // another file that a file system numbers alike (wine gives every file of
+  // a second mount volume 0): the whole stamp must match.
   Platform::TFileStamp Taken;
   bool Same = Platform::IsNameTaken(Code) && Platform::StampOfName(Backup, Taken) == 0 &&
-              Taken.Regular && Taken.SameFile(Read) && Taken.Links >= 2;
+              Taken.Regular && Taken == Read && Taken.Links >= 2;
   return Same ? TBackup::AlreadyThere : TBackup::Refused;
 }
 
@@ -71,7 +73,7 @@ int WithFreshName(const std::string& Prefix, std::string& Name, TMake Make) {
 bool HoldsFileRead(const TNewFile& New, const std::string& Name) {
   Platform::TFileStamp Now, Kept;
   if (Platform::StampAt(Name, Now) != 0 || !(Now == New.Read)) return false;
-  return New.Backup.empty() || (Platform::StampAt(New.Backup, Kept) == 0 && Kept.SameFile(New.Read));
+  return New.Backup.empty() || (Platform::StampAt(New.Backup, Kept) == 0 && Kept == New.Read);
 }
 
 TPlaced Outcome(int Code) {
@@ -79,17 +81,6 @@ TPlaced Outcome(int Code) {
   // The file gone meanwhile, or a name too long for its folder.
   bool Refused = Platform::IsRefusal(Code) || Platform::IsNameTaken(Code) || Platform::IsNotFound(Code);
   return Refused ? TPlaced::Refused : TPlaced::Failed;
-}
-
-// Replaces the file at Path, held open by another program that lets it be
-// renamed but not replaced: it steps aside, its backup keeping its content.
-int PlaceBesideHeldFile(TNewFile& New) {
-  std::string Aside = New.Temporary + "~";
-  if (!MoveToName(New.Path, Aside)) return Platform::Unsupported;
-  int Code = Platform::RenameNoReplace(New.Temporary, New.Path);
-  if (Code == 0) Platform::DeleteName(Aside);
-  else MoveToName(Aside, New.Path);
-  return Code;
 }
 
 // Closes New's file, noting it as written. A stamp that cannot be taken
@@ -169,9 +160,6 @@ TPlaced PlaceNewFile(TNewFile& New) {
     Platform::DeleteName(New.Temporary);
   } else if (Code == Platform::Unsupported) {
     Code = Platform::RenameOver(New.Temporary, New.Path, New.Backup.empty() ? New.Path : New.Backup);
-    // A file another program holds open may refuse to be replaced and yet
-    // let itself be renamed.
-    if (Platform::IsRefusal(Code) && !New.Backup.empty() && PlaceBesideHeldFile(New) == 0) Code = 0;
   }
   New.Placed = Code == 0;
   return Outcome(Code);

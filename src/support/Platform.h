@@ -72,7 +72,10 @@ struct TFileStamp {
   int64_t Time = 0;
   uint32_t Links = 0;
   bool Regular = false;
-  bool SameFile(const TFileStamp& Other) const { return Volume == Other.Volume && Index == Other.Index; }
+  uint64_t IndexHigh = 0;  // where a file system numbers its files with 128 bits
+  bool SameFile(const TFileStamp& Other) const {
+    return Volume == Other.Volume && Index == Other.Index && IndexHigh == Other.IndexHigh;
+  }
   bool operator==(const TFileStamp& Other) const {
     return SameFile(Other) && Size == Other.Size && Time == Other.Time;
   }
@@ -96,7 +99,7 @@ size_t FreeDescriptors();
 
 // Opens an existing file for reading, sharing it with readers and renames,
 // never with a writer. Anything that is not a regular file (or a pipe, where
-// allowed, whose writer it waits for) is refused at once.
+// allowed, whose writer it waits for; not on Windows) is refused at once.
 int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File);
 // Reads at most Size bytes into Data; Got is 0 at the end of the file.
 int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got);
@@ -104,14 +107,15 @@ int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got);
 // readable by its owner only; Unsupported where the file system has no
 // such files. NameFile gives it a name.
 int CreateUnnamed(const std::string& Folder, TFileState*& File);
-// Creates a new file that must not exist yet, readable by its owner only;
-// never opens an existing file or follows a link.
+// Creates a new file that must not exist yet, readable by its owner only
+// (Windows: hidden); never opens an existing file or follows a link.
 int CreateExclusive(const std::string& Path, TFileState*& File);
 // Gives the file made by CreateUnnamed the name Path; fails when it exists.
 int NameFile(TFileState* File, const std::string& Path);
 int WriteAll(TFileState* File, const char* Data, size_t Size);
 // Gives File the permissions (and owner, where allowed) of the file Model
-// is open on; never wider than Model's.
+// is open on; never wider than Model's. Windows: and Model's attributes,
+// which File takes when it is closed.
 int CopyAccess(TFileState* Model, TFileState* File);
 // The file as it is now.
 int StampOf(TFileState* File, TFileStamp& Stamp);
@@ -129,18 +133,25 @@ int CloseFile(TFileState* File);
 
 // Gives Source the name Target in one step, replacing Target even when it is
 // read-only. Model (Target's file under another name, or Target itself)
-// keeps its permissions.
+// keeps its permissions and attributes. Windows: a Target that another
+// program holds open, letting it be renamed, steps aside under a hidden name
+// of its own, which goes once Source has its name; only where Model is
+// another name.
 int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model);
-// Renames; fails when Target exists (Source's own name included).
+// Renames; fails when Target exists (Source's own name included), or
+// (Windows) when its full path passes the limit.
 int RenameNoReplace(const std::string& Source, const std::string& Target);
 // Swaps the files that the two existing names hold, in one step; Unsupported
 // where the file system cannot.
 int ExchangeNames(const std::string& A, const std::string& B);
-// Gives the file a second name; fails when NewName exists.
+// Gives the file a second name; fails when NewName exists, or (Windows)
+// when its full path passes the limit.
 int LinkNoReplace(const std::string& Existing, const std::string& NewName);
 // True when Code means that the file takes no second name here (no hard
 // links on the file system, or none allowed for this user).
 bool IsLinkUnsupported(int Code);
+// Removes the name Path, read-only or not, leaving the attributes of its
+// file as they are.
 int DeleteName(const std::string& Path);
 // The attribute bits of the file at Path, links followed; read-only also
 // when this process may not write it.
@@ -152,9 +163,13 @@ int QueryAttributes(const std::string& Path, uint32_t& Attributes);
 // folder, a file another process holds without sharing its deletion).
 bool CanRename(const std::string& Path);
 // True when the two paths name the same directory entry, as the platform
-// resolves them (Windows: full paths, letter case, trailing dots and blanks
-// aside).
+// resolves them (Windows: its file system, whatever the spelling: short
+// names, letter case, trailing dots and blanks, ".."), or when it cannot
+// tell: B is there but cannot be resolved.
 bool SameName(const std::string& A, const std::string& B);
+// False where Path cannot name a file (Windows: it holds a wildcard, as a
+// name outside the code page does).
+bool IsFileName(const std::string& Path);
 
 // ---- Directory search
 

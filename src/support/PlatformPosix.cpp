@@ -367,6 +367,8 @@ bool CanRename(const std::string& Path) {
 
 bool SameName(const std::string& A, const std::string& B) { return A == B; }
 
+bool IsFileName(const std::string&) { return true; }
+
 struct TSearchState {
   DIR* Directory;  // null for a pattern without wildcards: one entry only
   std::string Folder;

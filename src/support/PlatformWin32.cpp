@@ -1,11 +1,12 @@
 // The Win32 calls the tool is built on.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#define _WIN32_WINNT 0x0600
+#define _WIN32_WINNT 0x0602
 #include <windows.h>
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "CommandLine.h"
 #include "Platform.h"
@@ -35,6 +36,30 @@ TLeadBytes ReadLeadBytes() {
   for (int I = 0; I + 1 < MAX_LEADBYTES && (Info.LeadByte[I] || Info.LeadByte[I + 1]); I += 2)
     for (int Byte = Info.LeadByte[I]; Byte <= Info.LeadByte[I + 1]; ++Byte) LeadBytes.set(Byte);
   return LeadBytes;
+}
+
+std::wstring Widen(UINT CodePage, const std::string& Text) {
+  int Size = MultiByteToWideChar(CodePage, 0, Text.data(), static_cast<int>(Text.size()), nullptr, 0);
+  std::wstring Wide(Size, L'\0');
+  MultiByteToWideChar(CodePage, 0, Text.data(), static_cast<int>(Text.size()), Wide.data(), Size);
+  return Wide;
+}
+
+// True when the full path of Path fits the limit: wine makes some longer
+// names, which it can then neither open nor remove.
+bool FitsPathLimit(const std::string& Path) {
+  char Full[MAX_PATH];
+  DWORD Length = GetFullPathNameA(Path.c_str(), sizeof Full, Full, nullptr);
+  return Length > 0 && Length < sizeof Full;
+}
+
+// The attributes a program may set; FILE_ATTRIBUTE_NORMAL stands for none.
+constexpr DWORD SettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL |
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                     FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+DWORD Settable(DWORD Attributes) {
+  return (Attributes & SettableAttributes) != 0 ? Attributes & SettableAttributes : FILE_ATTRIBUTE_NORMAL;
 }
 
 // Windows reads and writes at most 4 GiB less one byte per call.
@@ -76,9 +101,8 @@ const TLeadBytes& LeadBytes() {
 }
 
 std::string LocalText(const std::string& Utf8) {
-  int Wide = MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), nullptr, 0);
-  std::wstring Text(Wide, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, Utf8.data(), static_cast<int>(Utf8.size()), Text.data(), Wide);
+  std::wstring Text = Widen(CP_UTF8, Utf8);
+  int Wide = static_cast<int>(Text.size());
   int Narrow = WideCharToMultiByte(CP_ACP, 0, Text.data(), Wide, nullptr, 0, nullptr, nullptr);
   std::string Local(Narrow, '\0');
   WideCharToMultiByte(CP_ACP, 0, Text.data(), Wide, Local.data(), Narrow, nullptr, nullptr);
@@ -117,6 +141,7 @@ int WriteStdOut(const char* Data, size_t Size) {
 
 struct TFileState {
   HANDLE Handle;
+  DWORD Attributes;  // put on the file when it is closed; 0: none
 };
 
 bool IsNotFound(int Code) {
@@ -129,27 +154,26 @@ bool IsRefusal(int Code) {
          Code == ERROR_SHARING_VIOLATION || Code == ERROR_LOCK_VIOLATION;
 }
 
-int OpenForReading(const std::string& Path, TReadable Kinds, TFileState*& File) {
+int OpenForReading(const std::string& Path, TReadable, TFileState*& File) {
   // No writer while the file is read; renaming it stays possible, for the
   // test that it may be renamed: the check before it is replaced would see
   // that another did.
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  DWORD Type = GetFileType(Handle);
-  if (Type != FILE_TYPE_DISK && !(Type == FILE_TYPE_PIPE && Kinds == TReadable::FileOrPipe)) {
+  // Only files: Windows gives standard input no name, and a pipe has no
+  // identity to take.
+  if (GetFileType(Handle) != FILE_TYPE_DISK) {
     CloseHandle(Handle);
     return ERROR_INVALID_FUNCTION;
   }
-  File = new TFileState{Handle};
+  File = new TFileState{Handle, 0};
   return 0;
 }
 
 int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
   DWORD Count = 0;
-  // The writer of a pipe has closed it: its end.
-  if (!ReadFile(File->Handle, Data, Chunk(Size), &Count, nullptr) && GetLastError() != ERROR_BROKEN_PIPE)
-    return LastError();
+  if (!ReadFile(File->Handle, Data, Chunk(Size), &Count, nullptr)) return LastError();
   Got = Count;
   return 0;
 }
@@ -158,11 +182,12 @@ int ReadSome(TFileState* File, char* Data, size_t Size, size_t& Got) {
 int CreateUnnamed(const std::string&, TFileState*&) { return Unsupported; }
 
 int CreateExclusive(const std::string& Path, TFileState*& File) {
-  // No sharing: nobody else can open the file while it is written.
+  // No sharing: nobody else can open the file while it is written. Hidden,
+  // so that a listing meanwhile passes it by.
   HANDLE Handle = CreateFileA(Path.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  File = new TFileState{Handle};
+  File = new TFileState{Handle, 0};
   return 0;
 }
 
@@ -190,14 +215,9 @@ int CopyAccess(TFileState* Model, TFileState* File) {
     Code = SetSecurityInfo(File->Handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
                            nullptr, Dacl, nullptr);
   LocalFree(Descriptor);
-  if (Code != ERROR_SUCCESS) return static_cast<int>(Code);
-  FILE_BASIC_INFO Info = {};  // zero times: left as they are
-  Info.FileAttributes =
-      Found.dwFileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  if (Info.FileAttributes != 0 &&
-      !SetFileInformationByHandle(File->Handle, FileBasicInfo, &Info, sizeof Info))
-    return LastError();
-  return 0;
+  // The attributes go on when the file is closed: hidden until then.
+  File->Attributes = Settable(Found.dwFileAttributes);
+  return static_cast<int>(Code);
 }
 
 int StampOf(TFileState* File, TFileStamp& Stamp) {
@@ -209,19 +229,30 @@ int StampOf(TFileState* File, TFileStamp& Stamp) {
                                 Info.ftLastWriteTime.dwLowDateTime),
            Info.nNumberOfLinks,
            (Info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0};
+  // A file system whose files need 128 bits to be told apart (ReFS) gives
+  // them here; before Windows 8 there is only the index above.
+  FILE_ID_INFO Id;
+  if (GetFileInformationByHandleEx(File->Handle, FileIdInfo, &Id, sizeof Id)) {
+    Stamp.Volume = Id.VolumeSerialNumber;
+    std::memcpy(&Stamp.Index, Id.FileId.Identifier, sizeof Stamp.Index);
+    std::memcpy(&Stamp.IndexHigh, Id.FileId.Identifier + sizeof Stamp.Index, sizeof Stamp.IndexHigh);
+  }
   return 0;
 }
 
 namespace {
 
 // No access asked: only the file's information is read, whoever holds it.
+HANDLE OpenName(const std::string& Path, DWORD Flags) {
+  return CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
+}
+
 int StampWithFlags(const std::string& Path, DWORD Flags, TFileStamp& Stamp) {
-  HANDLE Handle = CreateFileA(Path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | Flags, nullptr);
-  if (Handle == INVALID_HANDLE_VALUE) return LastError();
-  TFileState File{Handle};
+  TFileState File{OpenName(Path, Flags), 0};
+  if (File.Handle == INVALID_HANDLE_VALUE) return LastError();
   int Code = StampOf(&File, Stamp);
-  CloseHandle(Handle);
+  CloseHandle(File.Handle);
   return Code;
 }
 
@@ -242,31 +273,60 @@ int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::st
 }
 
 int CloseFile(TFileState* File) {
-  int Code = CloseHandle(File->Handle) ? 0 : LastError();
+  FILE_BASIC_INFO Info = {};  // zero times: left as they are
+  Info.FileAttributes = File->Attributes;
+  int Code = 0;
+  if (Info.FileAttributes != 0 &&
+      !SetFileInformationByHandle(File->Handle, FileBasicInfo, &Info, sizeof Info))
+    Code = LastError();
+  if (!CloseHandle(File->Handle) && Code == 0) Code = LastError();
   delete File;
   return Code;
 }
 
-int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model) {
-  // Windows does not replace a read-only name. The attribute belongs to the
-  // file, so it goes back on it under its other name once the name is taken.
-  DWORD Attributes = GetFileAttributesA(Target.c_str());
-  bool ReadOnly = Attributes != INVALID_FILE_ATTRIBUTES && (Attributes & FILE_ATTRIBUTE_READONLY);
-  DWORD Writable = Attributes & ~FILE_ATTRIBUTE_READONLY;
-  if (ReadOnly && !SetFileAttributesA(Target.c_str(), Writable ? Writable : FILE_ATTRIBUTE_NORMAL))
-    return LastError();
-  if (!MoveFileExA(Source.c_str(), Target.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    int Code = LastError();
-    if (ReadOnly) SetFileAttributesA(Target.c_str(), Attributes);
-    return Code;
+namespace {
+
+// Replaces Target, which another program holds open sharing its renaming but
+// not its replacement: the file steps aside under a name of its own, hidden
+// (Attributes are its own, read-only aside), Source takes its name, and the
+// name aside goes. False, everything back, where a step fails.
+bool ReplaceHeldFile(const std::string& Source, const std::string& Target, DWORD Attributes) {
+  std::string Aside = Source + "~";
+  DWORD Hidden = (Attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN;
+  if (!SetFileAttributesA(Target.c_str(), Hidden)) return false;
+  if (RenameNoReplace(Target, Aside) == 0) {
+    if (RenameNoReplace(Source, Target) == 0) return DeleteName(Aside), true;
+    RenameNoReplace(Aside, Target);
   }
-  if (ReadOnly && Model != Target && !SetFileAttributesA(Model.c_str(), Attributes))
+  SetFileAttributesA(Target.c_str(), Attributes);
+  return false;
+}
+
+}  // namespace
+
+int RenameOver(const std::string& Source, const std::string& Target, const std::string& Model) {
+  // Windows does not replace a read-only name. The attributes belong to the
+  // file, so they go back on it under its other name once the name is taken.
+  DWORD Attributes = GetFileAttributesA(Target.c_str());
+  if (Attributes == INVALID_FILE_ATTRIBUTES) Attributes = 0;
+  DWORD Writable = Settable(Attributes & ~FILE_ATTRIBUTE_READONLY);
+  bool ReadOnly = (Attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (ReadOnly && !SetFileAttributesA(Target.c_str(), Writable)) return LastError();
+  DWORD Flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  int Code = MoveFileExA(Source.c_str(), Target.c_str(), Flags) ? 0 : LastError();
+  // A file another program holds open may refuse to be replaced and yet let
+  // itself be renamed, where its content stays under another name.
+  bool SteppedAside = IsRefusal(Code) && Model != Target && ReplaceHeldFile(Source, Target, Writable);
+  if (SteppedAside) Code = 0;
+  if (Code != 0 && ReadOnly) SetFileAttributesA(Target.c_str(), Attributes);
+  bool Changed = ReadOnly || SteppedAside;
+  if (Code == 0 && Changed && Model != Target && !SetFileAttributesA(Model.c_str(), Settable(Attributes)))
     return LastError();
-  return 0;
+  return Code;
 }
 
 int RenameNoReplace(const std::string& Source, const std::string& Target) {
+  if (!FitsPathLimit(Target)) return ERROR_FILENAME_EXCED_RANGE;
   return MoveFileA(Source.c_str(), Target.c_str()) ? 0 : LastError();
 }
 
@@ -274,6 +334,7 @@ int RenameNoReplace(const std::string& Source, const std::string& Target) {
 int ExchangeNames(const std::string&, const std::string&) { return Unsupported; }
 
 int LinkNoReplace(const std::string& Existing, const std::string& NewName) {
+  if (!FitsPathLimit(NewName)) return ERROR_FILENAME_EXCED_RANGE;
   return CreateHardLinkA(NewName.c_str(), Existing.c_str(), nullptr) ? 0 : LastError();
 }
 
@@ -282,10 +343,44 @@ bool IsLinkUnsupported(int Code) {
          Code == ERROR_TOO_MANY_LINKS;
 }
 
+namespace {
+
+// FileDispositionInfoEx (Windows 10 1809): the name goes at once, even while
+// another program holds the file open, and in spite of the read-only attribute.
+constexpr auto DispositionEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+constexpr DWORD DeleteAtOnce = 0x1 | 0x2 | 0x10;
+
+// Marks the name Handle is open on to go once every handle of its file is
+// closed. The attributes belong to the file, which may have other names: a
+// read-only one loses the attribute for the marking and gets it back
+// through the same handle.
+int MarkForDeletion(HANDLE Handle) {
+  FILE_ATTRIBUTE_TAG_INFO Found;
+  if (!GetFileInformationByHandleEx(Handle, FileAttributeTagInfo, &Found, sizeof Found)) return LastError();
+  bool ReadOnly = (Found.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  FILE_BASIC_INFO Info = {};  // zero times: left as they are
+  FILE_DISPOSITION_INFO Delete = {TRUE};
+  Info.FileAttributes = Settable(Found.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+  int Code = (!ReadOnly || SetFileInformationByHandle(Handle, FileBasicInfo, &Info, sizeof Info)) &&
+                     SetFileInformationByHandle(Handle, FileDispositionInfo, &Delete, sizeof Delete)
+                 ? 0 : LastError();
+  Info.FileAttributes = Settable(Found.FileAttributes);
+  if (ReadOnly && !SetFileInformationByHandle(Handle, FileBasicInfo, &Info, sizeof Info) && Code == 0)
+    Code = LastError();
+  return Code;
+}
+
+}  // namespace
+
 int DeleteName(const std::string& Path) {
-  // The name is a temporary file of ours, maybe already read-only.
-  SetFileAttributesA(Path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  return DeleteFileA(Path.c_str()) ? 0 : LastError();
+  HANDLE Handle = CreateFileA(Path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (Handle == INVALID_HANDLE_VALUE) return LastError();
+  DWORD Flags = DeleteAtOnce;
+  int Code = SetFileInformationByHandle(Handle, DispositionEx, &Flags, sizeof Flags) ? 0 : MarkForDeletion(Handle);
+  CloseHandle(Handle);
+  return Code;
 }
 
 int QueryAttributes(const std::string& Path, uint32_t& Attributes) {
@@ -311,22 +406,38 @@ bool CanRename(const std::string& Path) {
 
 namespace {
 
-// The full path Windows makes of Path: "." and ".." resolved, trailing dots
-// and blanks dropped. Path itself where it cannot.
-std::string FullPath(const std::string& Path) {
-  char Full[MAX_PATH];
-  DWORD Length = GetFullPathNameA(Path.c_str(), sizeof Full, Full, nullptr);
-  return Length > 0 && Length < sizeof Full ? std::string(Full, Length) : Path;
+// The path the file system gives the name Handle was opened by: short names,
+// trailing dots and blanks, "." and ".." resolved.
+bool FinalPath(HANDLE Handle, std::wstring& Path) {
+  DWORD Size = GetFinalPathNameByHandleW(Handle, nullptr, 0, FILE_NAME_NORMALIZED);
+  Path.resize(Size);
+  DWORD Length = Size > 0 ? GetFinalPathNameByHandleW(Handle, Path.data(), Size, FILE_NAME_NORMALIZED) : 0;
+  Path.resize(Length < Size ? Length : 0);
+  return !Path.empty();
 }
 
 }  // namespace
 
 bool SameName(const std::string& A, const std::string& B) {
-  // a.slk. and a.slk\..\a.slk are a.slk itself.
-  std::string FullA = FullPath(A), FullB = FullPath(B);
-  return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, FullA.data(), static_cast<int>(FullA.size()),
-                        FullB.data(), static_cast<int>(FullB.size())) == CSTR_EQUAL;
+  // A name under which nothing is can be no other; one that the file system
+  // cannot resolve counts as the same, never as another.
+  HANDLE HandleB = OpenName(B, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (HandleB == INVALID_HANDLE_VALUE)
+    return GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND;
+  HANDLE HandleA = OpenName(A, FILE_FLAG_OPEN_REPARSE_POINT);
+  std::wstring PathA, PathB;
+  // Letter case compared as the file system does: each letter upper-cased alone.
+  bool Same = HandleA == INVALID_HANDLE_VALUE || !FinalPath(HandleA, PathA) || !FinalPath(HandleB, PathB) ||
+              CompareStringOrdinal(PathA.data(), static_cast<int>(PathA.size()), PathB.data(),
+                                   static_cast<int>(PathB.size()), TRUE) == CSTR_EQUAL;
+  if (HandleA != INVALID_HANDLE_VALUE) CloseHandle(HandleA);
+  CloseHandle(HandleB);
+  return Same;
 }
+
+// No Windows name holds a wildcard; the listing shows so a name that the
+// code page cannot spell.
+bool IsFileName(const std::string& Path) { return Path.find_first_of("*?") == std::string::npos; }
 
 struct TSearchState {
   HANDLE Handle;
@@ -337,17 +448,36 @@ namespace {
 // True for the codes that only say that nothing matches.
 bool NothingFound(DWORD Code) { return Code == ERROR_NO_MORE_FILES || IsNotFound(static_cast<int>(Code)); }
 
-void FillEntry(const WIN32_FIND_DATAA& Data, TFoundEntry& Entry) {
-  // The long name, never the 8.3 alias.
-  Entry.Name.assign(Data.cFileName, strnlen(Data.cFileName, MAX_PATH));
+// Name in the code page; Exact is false where the code page lacks one of its
+// characters, or has only a look-alike: "?" stands there.
+std::string CodePageName(const wchar_t* Name, bool& Exact) {
+  char Narrow[3 * MAX_PATH];
+  BOOL Lacks = FALSE;
+  // UTF-8 lacks no character, and takes no such flags.
+  bool Utf8 = GetACP() == CP_UTF8;
+  int Size = WideCharToMultiByte(CP_ACP, Utf8 ? 0 : WC_NO_BEST_FIT_CHARS, Name, -1, Narrow, sizeof Narrow,
+                                 Utf8 ? nullptr : "?", Utf8 ? nullptr : &Lacks);
+  Exact = Size > 0 && !Lacks;
+  return std::string(Narrow, Size > 0 ? Size - 1 : 0);
+}
+
+void FillEntry(const WIN32_FIND_DATAW& Data, TFoundEntry& Entry) {
+  // The long name; where the code page cannot spell it, the 8.3 alias, which
+  // the file system resolves as well.
+  bool Exact = false;
+  Entry.Name = CodePageName(Data.cFileName, Exact);
+  if (!Exact && Data.cAlternateFileName[0] != L'\0') {
+    std::string Alias = CodePageName(Data.cAlternateFileName, Exact);
+    if (Exact) Entry.Name = Alias;
+  }
   Entry.Attributes = Data.dwFileAttributes;
 }
 
 }  // namespace
 
 bool FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& Entry, int& Code) {
-  WIN32_FIND_DATAA Data;
-  HANDLE Handle = FindFirstFileA(Pattern.c_str(), &Data);
+  WIN32_FIND_DATAW Data;
+  HANDLE Handle = FindFirstFileW(Widen(CP_ACP, Pattern).c_str(), &Data);
   Code = 0;
   if (Handle == INVALID_HANDLE_VALUE) {
     Code = NothingFound(GetLastError()) ? 0 : LastError();
@@ -359,9 +489,9 @@ bool FindFirst(const std::string& Pattern, TSearchState*& State, TFoundEntry& En
 }
 
 bool FindNext(TSearchState* State, TFoundEntry& Entry, int& Code) {
-  WIN32_FIND_DATAA Data;
+  WIN32_FIND_DATAW Data;
   Code = 0;
-  if (!FindNextFileA(State->Handle, &Data)) {
+  if (!FindNextFileW(State->Handle, &Data)) {
     Code = GetLastError() == ERROR_NO_MORE_FILES ? 0 : LastError();
     return false;
   }
