@@ -16,13 +16,13 @@
 # A Windows program (its name ends in .exe) keeps permission bits only as the
 # read-only attribute, has hidden and system attributes too, and its texts are in
 # code page 1252.
-import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, threading, time, tty
+import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil, signal, stat, subprocess, sys, tempfile, tty
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'time', 'size', 'attrib', 'same')
-ROW = dict(file=[], after=[], run=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, nofile=0, locked=None, appendonly=None,
-           disk=None, mounts=None, hold=None, outputs=['file'], faults=False, only=None, user=None, feed=None, inject=None, writer=None)
+ROW = dict(file=[], after=[], run=[], setup=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, nofile=0, mounts=[],
+           hold=None, outputs=['file'], faults=False, only=None, user=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
 
 
@@ -62,8 +62,9 @@ def read_table():
         elif key == 'run': rows[-1][key] = rows[-1][key] + [[text for text, _ in words[1:]]]
         elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory', 'nofile'): rows[-1][key] = int(bare[0])
-        elif key in ('disk', 'only', 'user', 'inject'): rows[-1][key] = bare[0]
-        elif key in ('hold', 'outputs', 'faults', 'feed', 'locked', 'appendonly', 'writer', 'mounts'): rows[-1][key] = bare or True
+        elif key == 'setup': rows[-1][key] = rows[-1][key] + [line.split(' ', 1)[1]]
+        elif key in ('only', 'user', 'inject'): rows[-1][key] = bare[0]
+        elif key in ('hold', 'outputs', 'faults', 'writer', 'mounts'): rows[-1][key] = bare or True
         else: raise ValueError('unknown line ' + line)
     return [row for row in rows if row['only'] in (None, own[:-1])]
 
@@ -157,11 +158,6 @@ def run(row, output, folder, env):
     if 'QUORVADEL_FAULT' in env:  # the shim comes before a sanitizer's runtime, which must not mind
         env.update(LD_PRELOAD=SHIM, ASAN_OPTIONS=env.get('ASAN_OPTIONS', '') + ':verify_asan_link_order=0')
     user = row['user'] and pwd.getpwnam(row['user'])
-    if row['feed']:  # a writer that opens the FIFO that much later (or earlier) than the program
-        fifo, delay, data = os.path.join(folder, row['feed'][0]), float(row['feed'][1]), row['feed'][2]
-        write = lambda: time.sleep(max(delay, 0)) or open(fifo, 'wb').write(data.encode('latin-1'))
-        threading.Thread(target=write, daemon=True).start()
-        time.sleep(max(-delay, 0))
     reader, out = None, os.open({'full': '/dev/full'}.get(output, folder + '.out'), os.O_RDWR | os.O_CREAT)
     if output == 'terminal': reader, out = pty.openpty()
     if output in ('pipe', 'closed-pipe'): reader, out = os.pipe()
@@ -204,24 +200,24 @@ def scenario(row, output, env={}):
     # Runs a row in a fresh folder of the row's scratch folder; returns (result, the files left).
     global FOLDER
     folder = FOLDER = tempfile.mkdtemp(prefix=output + '-', dir=row['scratch'])
-    locked = [(os.path.join(folder, path), 'i') for path in row['locked'] or []]
-    locked += [(os.path.join(folder, path), 'a') for path in row['appendonly'] or []]
-    mounts = [os.path.join(folder, name) for name in row['mounts'] or []]
+    mounts = [os.path.join(folder, name) for name in row['mounts']]  # each a small tmpfs, seen by wine's server too
     try:
-        if row['disk']: mount_tmpfs(folder, row['disk'])
-        for mount in mounts: os.mkdir(mount) or mount_tmpfs(mount, '1m', private=False)
+        for mount in mounts:
+            if os.mkdir(mount) or ctypes.CDLL(None).mount(b'tmpfs', mount.encode(), b'tmpfs', 0, b'size=1m'):
+                raise OSError('cannot mount a tmpfs here')
         if (row['memory'] or row['nofile']) and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
             raise OSError('only a plain program has a memory or open-file limit')
         if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
         if row['user']: os.chmod(folder, 0o777)
         lay_out(row, folder)
-        if not all([lock(path, True, how) for path, how in locked]): raise OSError('cannot lock a file or folder here')
+        for command in row['setup']:
+            if subprocess.run(command, shell=True, cwd=folder, stderr=subprocess.DEVNULL).returncode:
+                raise OSError('cannot set up: ' + command)
         result = run(row, output, folder, env)
-        for path, how in locked: lock(path, False, how)
         return result, snapshot(folder)
-    finally:
-        if row['disk'] and KEEP: shutil.copytree(folder, folder + '-disk')  # the tmpfs goes with the runner
-        for mount in mounts + [folder] * bool(row['disk']): ctypes.CDLL(None).umount2(mount.encode(), 2)
+    finally:  # what a setup made immutable or append-only is made plain again, for its removal
+        if row['setup']: subprocess.run(['chattr', '-R', '-i', '-a', folder], stderr=subprocess.DEVNULL)
+        for mount in mounts: ctypes.CDLL(None).umount2(mount.encode(), 2)
 
 
 def check(row):
@@ -268,23 +264,6 @@ def check_oracle(row):
     file = dict(path=name, content=old, mode=0o644, kind='file')
     (code, printed, errors), files = scenario(dict(row, file=[file], run=[[name.encode(), b'-B-', b'-Q']]), 'file')
     return [] if (code, errors, files) == (0, b'', {name: entry('file', 0o644, new)}) else ['not the bytes of an independent split']
-
-
-def lock(path, on, how):
-    # A file or folder that nobody, root included, can change ('i'), or only append to ('a');
-    # without root, a folder made read-only stands in for the first.
-    if os.geteuid() != 0: return how == 'i' and os.path.isdir(path) and os.chmod(path, 0o555 if on else 0o755) is None
-    return subprocess.run(['chattr', '+-'[not on] + how, path], stderr=subprocess.DEVNULL).returncode == 0
-
-
-def mount_tmpfs(folder, size, private=True):
-    # A small tmpfs on folder, in a mount namespace of this process alone where private (wine's
-    # server, which opens the files of a Windows program, sees only the first namespace).
-    libc = ctypes.CDLL(None, use_errno=True)
-    if private and not getattr(mount_tmpfs, 'private', False):
-        mount_tmpfs.private = libc.unshare(0x20000) == 0 and libc.mount(b'none', b'/', None, 0x44000, None) == 0
-    if (private and not mount_tmpfs.private) or libc.mount(b'tmpfs', folder.encode(), b'tmpfs', 0, b'size=' + size.encode()):
-        raise OSError('cannot mount a tmpfs here')
 
 
 def main():
