@@ -31,5 +31,5 @@ print('fuzz seeds\tbuild-fuzz/fuzz/LinesFuzz fuzz/corpus/Lines/*')
 print('oracle\t%s --oracle build-linux/quorvadel' % sys.argv[1])
 PY
 python3 "$mutate" --build "cmake --build build-linux && cmake --build build-fuzz" --test true \
-  --cases cases.txt --sample "$sample" --seed "$seed" --json "$out" \
+  --cases cases.txt --sample "$sample" --seed "$seed" --timeout 60 --json "$out" \
   $(ls src/*.cpp src/support/*.cpp | grep -v Win32)

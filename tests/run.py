@@ -168,7 +168,8 @@ def run(row, output, folder, env):
         if output == 'closed': os.close(1)
         if user: os.setgroups([]), os.setgid(user.pw_gid), os.setuid(user.pw_uid)
         if row['fsize']: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        for limit, size in ((resource.RLIMIT_FSIZE, row['fsize']), (resource.RLIMIT_AS, row['memory']),
+        # A program that writes without end is stopped at 256 MB, not at a full disk.
+        for limit, size in ((resource.RLIMIT_FSIZE, row['fsize'] or 1 << 28), (resource.RLIMIT_AS, row['memory']),
                             (resource.RLIMIT_NOFILE, row['nofile'])):
             if size: resource.setrlimit(limit, (size, size))
     holder = row['hold'] and subprocess.Popen(HELPER + ['hold'] + [filled(word) for word in row['hold']], cwd=folder,
