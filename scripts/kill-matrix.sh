@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 sample=${1:-80} seed=${2:-1} out=$(realpath -m "${3:-kill-matrix.json}")
 mutate=$(realpath ../shared/tools/mutate.py)
 tree=$(mktemp -d "${TMPDIR:-/tmp}/quorvadel-matrix.XXXXXX")
+chmod 755 "$tree"  # rows run as another user must reach the program
 git worktree add --detach "$tree" HEAD >/dev/null
 trap 'git worktree remove --force "$tree"' EXIT
 cd "$tree"

@@ -26,6 +26,10 @@ ROW = dict(file=[], after=[], run=[], setup=[], stdout=b'', stdin=b'', raw=b'', 
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
 
 
+class Skip(Exception):
+    pass  # a row this machine cannot run; any other failure fails it
+
+
 def parse_files(words):
     # PATH [ATTR...] VALUE, once or more: a bare word after a value starts the next file.
     files = []
@@ -153,7 +157,7 @@ def run(row, output, folder, env):
     if row['raw']:
         commands = [HELPER + ['launch', 'Z:' + PROGRAM.replace('/', '\\')]]
         env['QUORVADEL_RAW_COMMAND_LINE'] = row['raw'].decode('latin-1')
-    if row['inject'] and (not SHIM or WRAP): raise OSError('the change is injected by the fault shim into a plain program')
+    if row['inject'] and (not SHIM or WRAP): raise Skip('the change is injected by the fault shim into a plain program')
     if row['inject']: env['QUORVADEL_FAULT'] = row['inject']
     if 'QUORVADEL_FAULT' in env:  # the shim comes before a sanitizer's runtime, which must not mind
         env.update(LD_PRELOAD=SHIM, ASAN_OPTIONS=env.get('ASAN_OPTIONS', '') + ':verify_asan_link_order=0')
@@ -205,15 +209,15 @@ def scenario(row, output, env={}):
     try:
         for mount in mounts:
             if os.mkdir(mount) or ctypes.CDLL(None).mount(b'tmpfs', mount.encode(), b'tmpfs', 0, b'size=1m'):
-                raise OSError('cannot mount a tmpfs here')
+                raise Skip('cannot mount a tmpfs here')
         if (row['memory'] or row['nofile']) and (WRAP or 'QUORVADEL_SANITIZED' in os.environ):
-            raise OSError('only a plain program has a memory or open-file limit')
-        if row['user'] and os.geteuid() != 0: raise OSError('only root runs the program as another user')
+            raise Skip('only a plain program has a memory or open-file limit')
+        if row['user'] and os.geteuid() != 0: raise Skip('only root runs the program as another user')
         if row['user']: os.chmod(folder, 0o777)
         lay_out(row, folder)
         for command in row['setup']:
             if subprocess.run(command, shell=True, cwd=folder, stderr=subprocess.DEVNULL).returncode:
-                raise OSError('cannot set up: ' + command)
+                raise Skip('cannot set up: ' + command)
         result = run(row, output, folder, env)
         return result, snapshot(folder)
     finally:  # what a setup made immutable or append-only is made plain again, for its removal
@@ -290,7 +294,7 @@ def main():
         row['scratch'] = tempfile.mkdtemp(prefix='quorvadel-')
         try:
             problems = judge(row)
-        except OSError as reason:
+        except Skip as reason:
             problems, skipped = None, skipped + 1
             print('%s: skipped, %s' % (row['name'], reason))
         failed += bool(problems)
