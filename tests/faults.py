@@ -170,7 +170,8 @@ def judge_writer(run, row, result, files, every):
                  if not any(record + end in data for data in [final] + kept for end in (b'\n', b'\r\n'))]
     if (b'  successfully updated' in lines) != final.startswith(b'ID;PSCALC3\r\n'):
         problems.append('the output says %r, the file holds %r' % (lines[1:], final[:40]))
-    problems += ['backup %s holds neither what was read nor the old content' % line[13:].decode()
-                 for line in lines if line.startswith(b'  renamed as ')
-                 and not re.fullmatch(re.escape(old) + rb'(W;\w+\n)*', (files.get(line[13:].decode()) or ('', 0, b''))[2])]
+    backup = name.rsplit('.', 1)[0] + '.bak'  # shown exactly where one is left, holding what was read
+    if (backup in files) != any(line.startswith(b'  renamed as ') for line in lines): problems.append('backup %s left unsaid, or said and gone' % backup)
+    if backup in files and not re.fullmatch(re.escape(old) + rb'(W;\w+\n)*', files[backup][2]):
+        problems.append('backup %s holds neither what was read nor the old content' % backup)
     return problems + ([] if code == 0 else ['exit code %s, expected 0' % code])

@@ -21,7 +21,7 @@ import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil,
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
 ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'owner', 'time', 'size', 'attrib', 'same')
-ROW = dict(file=[], after=[], run=[], setup=[], stdout=b'', stdin=b'', raw=b'', exit=0, fsize=0, memory=0, nofile=0, mounts=[],
+ROW = dict(file=[], after=[], run=[], setup=[], stdout=b'', stdin=b'', exit=0, fsize=0, memory=0, nofile=0, mounts=[],
            hold=None, outputs=['file'], faults=False, only=None, user=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
 
@@ -64,7 +64,7 @@ def read_table():
         if key == 'let': lets[bare[0]] = value
         elif key in ('file', 'after'): rows[-1][key] = rows[-1][key] + parse_files(words[1:])
         elif key == 'run': rows[-1][key] = rows[-1][key] + [[text for text, _ in words[1:]]]
-        elif key in ('stdout', 'stdin', 'raw'): rows[-1][key] += value
+        elif key in ('stdout', 'stdin'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory', 'nofile'): rows[-1][key] = int(bare[0])
         elif key == 'setup': rows[-1][key] = rows[-1][key] + [line.split(' ', 1)[1]]
         elif key in ('only', 'user', 'inject'): rows[-1][key] = bare[0]
@@ -156,9 +156,6 @@ def run(row, output, folder, env):
     # Runs the program in folder; returns (exit code, or minus the signal, stdout, stderr).
     # Each run line runs the program once more, in turn, its output after the last one's.
     commands, env = [WRAP + [PROGRAM] + [text(arg) for arg in args] for args in row['run']], dict(os.environ, **env)
-    if row['raw']:
-        commands = [HELPER + ['launch', 'Z:' + PROGRAM.replace('/', '\\')]]
-        env['QUORVADEL_RAW_COMMAND_LINE'] = row['raw'].decode('latin-1')
     if row['inject'] and (not SHIM or WRAP): raise Skip('the change is injected by the fault shim into a plain program')
     if row['inject']: env['QUORVADEL_FAULT'] = row['inject']
     if 'QUORVADEL_FAULT' in env:  # the shim comes before a sanitizer's runtime, which must not mind

@@ -16,6 +16,7 @@ TEST(ParseArguments, Rows) {
       {{"-Xold", "-xOLD"}, "help backup[] ext[OLD]"},
       {{"-Quiet", "a.slk"}, "run spec[a.slk] quiet[] backup[] ext[bak]"},
       {{"a.slk", "-?"}, "help spec[a.slk] backup[] ext[bak]"},
+      {{"a.slk", "-", "-q"}, "help spec[a.slk] quiet[] backup[] ext[bak]"},
       {{"-Q-", "a.slk", "b.slk"}, "run spec[b.slk] quiet[] backup[] ext[bak]"},
       {{" \t a.slk \x01"}, "run spec[a.slk] backup[] ext[bak]"},
   };
