@@ -20,7 +20,7 @@ import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil,
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
-ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'owner', 'time', 'size', 'attrib', 'same')
+ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'owner', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], setup=[], stdout=b'', stdin=b'', exit=0, fsize=0, memory=0, nofile=0, mounts=[],
            hold=None, outputs=['file'], faults=False, only=None, user=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
@@ -136,7 +136,6 @@ def lay_out(row, folder):
             with open(path, 'wb') as out: out.truncate(max(f.get('size', 0), out.write(text(f['content']))))
         attrib = f.get('attrib', '')
         if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'] & ~0o222 if 'r' in attrib else f['mode'])
-        if 'time' in f: os.utime(path, (f['time'], f['time']))
         if 'owner' in f: os.chown(path, f['owner'], -1)
         if 'h' in attrib or 's' in attrib: dos_attributes(path, 2 * ('h' in attrib) + 4 * ('s' in attrib))
 

@@ -1,4 +1,5 @@
 #include "Options.h"
+#include "support/Platform.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,8 @@ TEST(ParseArguments, Rows) {
       {{"a.slk", "-", "-q"}, "help spec[a.slk] quiet[] backup[] ext[bak]"},
       {{"-Q-", "a.slk", "b.slk"}, "run spec[b.slk] quiet[] backup[] ext[bak]"},
       {{" \t a.slk \x01"}, "run spec[a.slk] backup[] ext[bak]"},
+      // After "--" every argument is a file where the platform has it; elsewhere "--" is a switch.
+      {{"--", "-B-.slk"}, *Platform::EndOfSwitches() ? "run spec[-B-.slk] backup[] ext[bak]" : "help ext[bak]"},
   };
   const char* Names[] = {"spec", "quiet", "halt", "list", "backup", "ext"};
   for (const auto& Row : Rows) {
