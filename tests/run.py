@@ -66,7 +66,7 @@ def read_table():
         elif key == 'run': rows[-1][key] = rows[-1][key] + [[text for text, _ in words[1:]]]
         elif key in ('stdout', 'stdin'): rows[-1][key] += value
         elif key in ('exit', 'fsize', 'memory', 'nofile'): rows[-1][key] = int(bare[0])
-        elif key == 'setup': rows[-1][key] = rows[-1][key] + [line.split(' ', 1)[1]]
+        elif key == 'setup': rows[-1][key] = rows[-1][key] + [line.split(None, 1)[1]]
         elif key in ('only', 'user', 'inject'): rows[-1][key] = bare[0]
         elif key in ('hold', 'outputs', 'faults', 'writer', 'mounts'): rows[-1][key] = bare or True
         else: raise ValueError('unknown line ' + line)
