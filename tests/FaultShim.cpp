@@ -174,6 +174,12 @@ WRAP(int, lstat, (const char* Path, struct stat* Info), (Path, Info), -1, "stat"
 WRAP(int, fstat, (int Fd, struct stat* Info), (Fd, Info), -1, "stat", "%d", Fd)
 WRAP(int, fchmod, (int Fd, mode_t Mode), (Fd, Mode), -1, "chmod", "%d %o", Fd, Mode)
 
+// Flushes every file system; it cannot fail, so only a kill acts here.
+extern "C" void sync() {
+  static auto Real = RealCall<void (*)()>("sync");
+  Run<int>("sync", -1, "", [&](bool) { return Real(), 0; });
+}
+
 extern "C" int open(const char* Path, int Flags, ...) {
   va_list Args;
   va_start(Args, Flags);

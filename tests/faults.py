@@ -99,7 +99,7 @@ def check_order(log):
         if kind == 'write': unflushed.add(path)
         elif kind == 'fsync' and path.endswith('/'): entries[os.path.normpath(path)] = []
         elif kind == 'fsync': unflushed.discard(path)
-        elif kind == 'syncfs': unflushed, entries = set(), {}
+        elif kind in ('syncfs', 'sync'): unflushed, entries = set(), {}
         elif kind in ('link', 'rename', 'noreplace', 'exchange') and int(result) == 0:
             folder = os.path.normpath(os.path.dirname(words[1]) or '.')
             if kind != 'link' and words[0] in unflushed: problems.append('renamed before flushed: ' + words[0])

@@ -20,7 +20,7 @@ import argparse, ctypes, hashlib, itertools, os, pty, pwd, re, resource, shutil,
 
 TABLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'scenarios')
 TOKEN = re.compile(r'"((?:[^"\\]|\\.)*)"(?:\*(\d+))?|(\S+)')
-ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'owner', 'size', 'attrib', 'same')
+ATTRIBUTES = ('dir', 'fifo', 'link', 'gone', 'mode', 'owner', 'group', 'size', 'attrib', 'same')
 ROW = dict(file=[], after=[], run=[], setup=[], stdout=b'', stdin=b'', exit=0, fsize=0, memory=0, nofile=0, mounts=[],
            hold=None, outputs=['file'], faults=False, only=None, user=None, inject=None, writer=None)
 PROGRAM, WRAP, WINDOWS, HELPER, SHIM, KEEP, FOLDER = '', [], False, [], None, False, ''
@@ -82,10 +82,10 @@ def text(data):
     return data.replace(b'{\xc3\xa0}', b'\xe0' if WINDOWS else b'\xc3\xa0').replace(b'{\xc3\xa9}', b'\xe9' if WINDOWS else b'\xc3\xa9')
 
 
-def entry(kind, mode, content, attrib='', owner=0):
+def entry(kind, mode, content, attrib='', owner=0, group=0):
     mode = mode & ~0o222 if 'r' in attrib else mode
     return (kind, 0o777 if kind == 'link' else (0o644 if mode & 0o222 else 0o444) if WINDOWS else mode, content,
-            ''.join(bit for bit in 'hs' if bit in attrib), owner)
+            ''.join(bit for bit in 'hs' if bit in attrib), owner, group)
 
 
 def dos_attributes(path, bits=None):
@@ -120,7 +120,7 @@ def digest(pieces):
 def entries(files):
     named = {f['path']: f for f in files}  # a file with "same" is another name of that one
     return {filled(f['path']): None if g['kind'] == 'gone' else
-            entry(g['kind'], g['mode'], digest(content(g)), g.get('attrib', ''), g.get('owner', 0))
+            entry(g['kind'], g['mode'], digest(content(g)), g.get('attrib', ''), g.get('owner', 0), g.get('group', 0))
             for f in files if f['kind'] != 'dir' for g in [named.get(f.get('same'), f)]}
 
 
@@ -136,18 +136,18 @@ def lay_out(row, folder):
             with open(path, 'wb') as out: out.truncate(max(f.get('size', 0), out.write(text(f['content']))))
         attrib = f.get('attrib', '')
         if f['kind'] != 'link' and 'same' not in f: os.chmod(path, f['mode'] & ~0o222 if 'r' in attrib else f['mode'])
-        if 'owner' in f: os.chown(path, f['owner'], -1)
+        if 'owner' in f or 'group' in f: os.chown(path, f.get('owner', -1), f.get('group', -1))
         if 'h' in attrib or 's' in attrib: dos_attributes(path, 2 * ('h' in attrib) + 4 * ('s' in attrib))
 
 
 def snapshot(folder):
     files = {}
     for path in (os.path.join(top, name) for top, dirs, names in os.walk(folder) for name in dirs + names):
-        (mode, owner), rel = (lambda info: (info.st_mode, info.st_uid))(os.lstat(path)), os.path.relpath(path, folder)
+        (mode, owner, group), rel = (lambda i: (i.st_mode, i.st_uid, i.st_gid))(os.lstat(path)), os.path.relpath(path, folder)
         if stat.S_ISLNK(mode): files[rel] = entry('link', 0, os.readlink(path).encode())
         elif stat.S_ISFIFO(mode): files[rel] = entry('fifo', mode & 0o7777, b'')
         elif not stat.S_ISDIR(mode): files[rel] = entry('file', mode & 0o7777, digest(iter(lambda f=open(path, 'rb'): f.read(1 << 24), b'')),
-                                                        dos_attributes(path) if WINDOWS else '', owner)
+                                                        dos_attributes(path) if WINDOWS else '', owner, group)
     return files
 
 

@@ -286,9 +286,12 @@ int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::st
     if (int Code = Flush(File->Descriptor)) return Code;
   for (const std::string& Folder : Folders) {
     int Descriptor = open(Folder.empty() ? "." : Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // A folder that may be written but not read cannot be opened for it:
-    // nothing to flush then.
-    if (Descriptor < 0 && errno == EACCES) continue;
+    // A folder that may be written but not read cannot be opened for its
+    // flush: every file system's then, which needs no descriptor.
+    if (Descriptor < 0 && errno == EACCES) {
+      sync();
+      continue;
+    }
     int Code = Descriptor < 0 ? errno : Flush(Descriptor);
     if (Descriptor >= 0) close(Descriptor);
     if (Code != 0) return Code;
