@@ -5,7 +5,7 @@
 # and UndefinedBehaviorSanitizer; the 64-bit Windows program under wine64 and
 # the 32-bit one under wine in a 32-bit prefix (where the machine runs 32-bit
 # code at all), each with its zip; the fuzzer
-# runs for a minute; the Debian package is built, installed, run from the PATH
+# runs for half a minute on both cores; the Debian package is built, installed, run from the PATH
 # and removed, and the tarball unpacked; the micro-benchmarks are built, not run.
 set -eu
 cd "$(dirname "$0")/.."
