@@ -51,12 +51,9 @@ uint32_t AttributesOf(const std::string& Name, mode_t Mode) {
 // leave the entry out unseen.
 int AttributesAt(const std::string& Path, const std::string& Name, uint32_t& Attributes) {
   struct stat Info;
-  if (stat(Path.c_str(), &Info) != 0 && lstat(Path.c_str(), &Info) != 0) {
-    if (errno != ENOENT) return errno;
-    Attributes = AttrSystem;
-    return 0;
-  }
-  Attributes = AttributesOf(Name, Info.st_mode);
+  bool Seen = stat(Path.c_str(), &Info) == 0 || lstat(Path.c_str(), &Info) == 0;
+  if (!Seen && errno != ENOENT) return errno;
+  Attributes = Seen ? AttributesOf(Name, Info.st_mode) : AttrSystem;
   return 0;
 }
 
@@ -237,35 +234,25 @@ int CopyAccess(TFileState* Model, TFileState* File) {
 
 namespace {
 
-TFileStamp StampFrom(const struct stat& Info) {
-  return {static_cast<uint64_t>(Info.st_dev), static_cast<uint64_t>(Info.st_ino),
-          static_cast<uint64_t>(Info.st_size),
-          static_cast<int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec,
-          static_cast<uint32_t>(Info.st_nlink), S_ISREG(Info.st_mode)};
+// Stat is fstat, stat or lstat, called on Subject.
+template <class TSubject>
+int StampWith(int (*Stat)(TSubject, struct stat*), TSubject Subject, TFileStamp& Stamp) {
+  struct stat Info;
+  if (Stat(Subject, &Info) != 0) return errno;
+  Stamp = {static_cast<uint64_t>(Info.st_dev), static_cast<uint64_t>(Info.st_ino),
+           static_cast<uint64_t>(Info.st_size),
+           static_cast<int64_t>(Info.st_mtim.tv_sec) * 1000000000 + Info.st_mtim.tv_nsec,
+           static_cast<uint32_t>(Info.st_nlink), S_ISREG(Info.st_mode)};
+  return 0;
 }
 
 }  // namespace
 
-int StampOf(TFileState* File, TFileStamp& Stamp) {
-  struct stat Info;
-  if (fstat(File->Descriptor, &Info) != 0) return errno;
-  Stamp = StampFrom(Info);
-  return 0;
-}
+int StampOf(TFileState* File, TFileStamp& Stamp) { return StampWith(fstat, File->Descriptor, Stamp); }
 
-int StampAt(const std::string& Path, TFileStamp& Stamp) {
-  struct stat Info;
-  if (stat(Path.c_str(), &Info) != 0) return errno;
-  Stamp = StampFrom(Info);
-  return 0;
-}
+int StampAt(const std::string& Path, TFileStamp& Stamp) { return StampWith(stat, Path.c_str(), Stamp); }
 
-int StampOfName(const std::string& Path, TFileStamp& Stamp) {
-  struct stat Info;
-  if (lstat(Path.c_str(), &Info) != 0) return errno;
-  Stamp = StampFrom(Info);
-  return 0;
-}
+int StampOfName(const std::string& Path, TFileStamp& Stamp) { return StampWith(lstat, Path.c_str(), Stamp); }
 
 int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::string>& Folders) {
   // Up to this many files and folders, each is flushed; beyond, each file
