@@ -90,8 +90,6 @@ std::string_view TLineRewriter::Take(std::string_view Piece, char* Out) {
   return {Start, static_cast<size_t>(Out - Start)};
 }
 
-char* TLineRewriter::Finish(char* Out) {
-  if (LineOpen) Out = EndLine(Out);
-  LineOpen = false;
-  return Out;
+char* TLineRewriter::Finish(char* Out) const {
+  return LineOpen ? EndLine(Out) : Out;
 }

@@ -18,7 +18,7 @@ class TLineRewriter {
   std::string_view Take(std::string_view Piece, char* Out);
   // After the last piece: ends a last line that has no break of its own
   // (two bytes more at most).
-  char* Finish(char* Out);
+  char* Finish(char* Out) const;
 
   // False when a byte other than NUL follows the text's end.
   bool Whole() const { return OnlyNuls; }
