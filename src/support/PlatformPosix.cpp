@@ -260,14 +260,16 @@ int MakeDurable(const std::vector<TFileState*>& Files, const std::vector<std::st
   // for all their contents and entries.
   constexpr size_t Few = 8;
   bool Many = Files.size() + Folders.size() > Few;
+  // EINVAL: the file system has no way to flush; there is nothing to wait for.
+  auto Answer = [](int Result) { return Result != 0 && errno != EINVAL ? errno : 0; };
   std::vector<dev_t> Flushed;
   auto Flush = [&](int Descriptor) {
+    if (!Many) return Answer(fsync(Descriptor));
     struct stat Info;
-    if (Many && fstat(Descriptor, &Info) != 0) return errno;
-    if (Many && std::find(Flushed.begin(), Flushed.end(), Info.st_dev) != Flushed.end()) return 0;
-    if (Many) Flushed.push_back(Info.st_dev);
-    // EINVAL: the file system has no way to flush; there is nothing to wait for.
-    return (Many ? syncfs(Descriptor) : fsync(Descriptor)) != 0 && errno != EINVAL ? errno : 0;
+    if (fstat(Descriptor, &Info) != 0) return errno;
+    if (std::find(Flushed.begin(), Flushed.end(), Info.st_dev) != Flushed.end()) return 0;
+    Flushed.push_back(Info.st_dev);
+    return Answer(syncfs(Descriptor));
   };
   for (TFileState* File : Files)
     if (int Code = Flush(File->Descriptor)) return Code;
