@@ -218,8 +218,8 @@ int main(int ArgC, char** ArgV) {
   // process support; they stop in reverse order.
   RunProcess(ArgC, ArgV,
              {
-                 {[] { CreateOptions(); SetDefaultOptions(); }, nullptr},          // Options
-                 {nullptr, [] { Writing.reset(); Batch.GiveBack(); }},  // Quorvadel
+                 {[] { CreateOptions(); SetDefaultOptions(); }, nullptr},  // Options
+                 {nullptr, [] { Writing.reset(); Batch.GiveBack(); }},   // Quorvadel
              },
              Entry);
 }

@@ -43,8 +43,8 @@ bool TTextFile::ReadPiece() {
   }
   // A file of known size is read up to that size: a change since then
   // shows in its stamp.
-  size_t Wanted = Known == UnknownSize ? Capacity
-                                                  : static_cast<size_t>(std::min<uint64_t>(Capacity, Known - Read));
+  size_t Wanted =
+      Known == UnknownSize ? Capacity : static_cast<size_t>(std::min<uint64_t>(Capacity, Known - Read));
   for (PieceSize = 0; PieceSize < Wanted;) {
     size_t Got = 0;
     if (Platform::ReadSome(File, Piece.get() + PieceSize, Wanted - PieceSize, Got) != 0) Raise<EReadError>();
